@@ -40,7 +40,9 @@ void ByteStreamInFile::readReversed(U8* bytes, U32 n) {
   for (U32 i = 0; i < n; i++) bytes[i] = scratch[n - 1 - i];
 }
 
-I64 ByteStreamInFile::tell() const { return seekable_ ? platform::tell(file_) : count_; }
+I64 ByteStreamInFile::tell() const {
+  return seekable_ ? platform::tell(file_) : count_;
+}
 
 bool ByteStreamInFile::seek(I64 position) {
   if (tell() == position) return true;
@@ -61,7 +63,9 @@ bool ByteStreamInFile::seekEnd(I64 distance) {
   return platform::seek(file_, -distance, SEEK_END);
 }
 
-ByteStreamInArray::ByteStreamInArray(const U8* data, I64 size) { init(data, size); }
+ByteStreamInArray::ByteStreamInArray(const U8* data, I64 size) {
+  init(data, size);
+}
 
 void ByteStreamInArray::init(const U8* data, I64 size) {
   data_ = data;

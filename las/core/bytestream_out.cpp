@@ -46,7 +46,9 @@ bool ByteStreamOutFile::writeReversed(const U8* bytes, U32 n) {
   return writeBytes(scratch, n);
 }
 
-I64 ByteStreamOutFile::tell() const { return seekable_ ? platform::tell(file_) : count_; }
+I64 ByteStreamOutFile::tell() const {
+  return seekable_ ? platform::tell(file_) : count_;
+}
 
 bool ByteStreamOutFile::seek(I64 position) {
   if (!seekable_) return position == count_;

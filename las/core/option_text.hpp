@@ -7,7 +7,8 @@
 #include <vector>
 
 // Appends a printf-formatted piece to text.
-void append_format(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void append_format(std::string& text, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
 
 // The value written with the given short directive ("%lf", "%g", ...) when
 // that reads back ("%lf") identically, otherwise with "%.17g".

@@ -19,9 +19,13 @@ bool seek(FILE* file, I64 position, int whence) {
   return fseeko(file, static_cast<off_t>(position), whence) == 0;
 }
 
-I64 tell(FILE* file) { return static_cast<I64>(ftello(file)); }
+I64 tell(FILE* file) {
+  return static_cast<I64>(ftello(file));
+}
 
-FILE* open_file(const char* name, const char* mode) { return fopen(name, mode); }
+FILE* open_file(const char* name, const char* mode) {
+  return fopen(name, mode);
+}
 
 FILE* create_exclusive(const char* name) {
   int fd = ::open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -68,14 +72,18 @@ bool same_file(const char* a, const char* b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-int process_id() { return static_cast<int>(getpid()); }
+int process_id() {
+  return static_cast<int>(getpid());
+}
 
 double elapsed_seconds() {
   static const auto start = std::chrono::steady_clock::now();
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-PipeProcess::~PipeProcess() { close(); }
+PipeProcess::~PipeProcess() {
+  close();
+}
 
 bool PipeProcess::start(const std::vector<std::string>& argv) {
   if (argv.empty() || out_) return false;

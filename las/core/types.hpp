@@ -28,7 +28,11 @@ struct DecodingError {
 };
 
 // Rounds half away from zero; callers range-check before narrowing.
-inline I64 round_half_away(double v) { return (v >= 0.0) ? I64(v + 0.5) : I64(v - 0.5); }
+inline I64 round_half_away(double v) {
+  return (v >= 0.0) ? I64(v + 0.5) : I64(v - 0.5);
+}
 
 // Range-checked conversion of a double to I64; NaN and out-of-range give false.
-inline bool double_fits_i64(double v) { return v >= -9223372036854775808.0 && v < 9223372036854775808.0; }
+inline bool double_fits_i64(double v) {
+  return v >= -9223372036854775808.0 && v < 9223372036854775808.0;
+}

@@ -20,6 +20,6 @@ class TempDir {
   std::string path_;
 };
 
-#define SKIP_WITHOUT_SHARED_DATA(dir)                                          \
-  std::string dir = shared_las_dir();                                          \
+#define SKIP_WITHOUT_SHARED_DATA(dir) \
+  std::string dir = shared_las_dir(); \
   if (dir.empty()) GTEST_SKIP() << "shared LAS samples not found (../shared/testdata/las)"
