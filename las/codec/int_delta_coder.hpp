@@ -1,0 +1,102 @@
+// Codes an integer against a prediction: the class (bit length) of the
+// correction through a per-context symbol model, then its low bits.
+#pragma once
+
+#include <vector>
+
+#include "las/codec/entropy_coder.hpp"
+
+class IntDeltaCoder {
+ public:
+  IntDeltaCoder(EntropyEncoder& encoder, U32 valueBits = 16, U32 contextCount = 1,
+                U32 modelledBits = 8, U32 valueRange = 0);
+  IntDeltaCoder(EntropyDecoder& decoder, U32 valueBits = 16, U32 contextCount = 1,
+                U32 modelledBits = 8, U32 valueRange = 0);
+  IntDeltaCoder(const IntDeltaCoder&) = delete;
+  IntDeltaCoder& operator=(const IntDeltaCoder&) = delete;
+
+  // Once per chunk, after the coder was started: makes the models on the
+  // first call and resets them on every call.
+  void startEncoding();
+  void startDecoding();
+
+  inline void encode(I32 prediction, I32 actual, U32 context);
+  inline I32 decode(I32 prediction, U32 context);
+  U32 lastClass() const { return lastClass_; }
+
+  U32 maxClass() const { return maxClass_; }
+  U32 wrapRange() const { return wrapRange_; }
+  I32 wrapMin() const { return wrapMin_; }
+  I32 wrapMax() const { return wrapMax_; }
+
+ private:
+  void derive();
+  void makeAndResetModels(bool encodeOnly);
+
+  EntropyEncoder* encoder_ = nullptr;
+  EntropyDecoder* decoder_ = nullptr;
+  U32 valueBits_;
+  U32 contextCount_;
+  U32 modelledBits_;
+  U32 valueRange_;
+  U32 maxClass_ = 0;
+  U32 wrapRange_ = 0;
+  I32 wrapMin_ = 0;
+  I32 wrapMax_ = 0;
+  U32 lastClass_ = 0;
+  std::vector<SymbolModel> classModels_;
+  BitModel residualBit_;
+  std::vector<SymbolModel> residualModels_;  // index 0 unused
+};
+
+inline void IntDeltaCoder::encode(I32 prediction, I32 actual, U32 context) {
+  I32 c = I32(U32(actual) - U32(prediction));
+  if (c < wrapMin_) {
+    c = I32(U32(c) + wrapRange_);
+  } else if (c > wrapMax_) {
+    c = I32(U32(c) - wrapRange_);
+  }
+  const U32 a = (c <= 0) ? 0u - U32(c) : U32(c) - 1u;
+  const U32 k = a ? 32 - __builtin_clz(a) : 0;
+  lastClass_ = k;
+  encoder_->putSymbol(classModels_[context], k);
+  if (k == 0) {
+    encoder_->putBit(residualBit_, U32(c));
+  } else if (k < 32) {
+    const U32 v = (c < 0) ? U32(c) + ((1u << k) - 1u) : U32(c) - 1u;
+    if (k <= modelledBits_) {
+      encoder_->putSymbol(residualModels_[k], v);
+    } else {
+      const U32 e = k - modelledBits_;
+      encoder_->putSymbol(residualModels_[k], v >> e);
+      encoder_->putRawBits(e, v & ((1u << e) - 1u));
+    }
+  }
+}
+
+inline I32 IntDeltaCoder::decode(I32 prediction, U32 context) {
+  const U32 k = decoder_->getSymbol(classModels_[context]);
+  lastClass_ = k;
+  U32 c;
+  if (k == 0) {
+    c = decoder_->getBit(residualBit_);
+  } else if (k < 32) {
+    U32 v;
+    if (k <= modelledBits_) {
+      v = decoder_->getSymbol(residualModels_[k]);
+    } else {
+      const U32 e = k - modelledBits_;
+      v = (decoder_->getSymbol(residualModels_[k]) << e) | decoder_->getRawBits(e);
+    }
+    c = (v >= (1u << (k - 1))) ? v + 1u : v - ((1u << k) - 1u);
+  } else {
+    c = U32(wrapMin_);
+  }
+  U32 r = U32(prediction) + c;
+  if (I32(r) < 0) {
+    r += wrapRange_;
+  } else if (r >= wrapRange_) {
+    r -= wrapRange_;
+  }
+  return I32(r);
+}

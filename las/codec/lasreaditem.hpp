@@ -1,0 +1,22 @@
+// Item readers: one per item of a stored point record. Raw readers copy the
+// stored bytes; compressed readers decode them from an entropy-coded chunk.
+#pragma once
+
+#include "las/core/types.hpp"
+
+class LASreadItem {
+ public:
+  // `item` is where the item's bytes go in the point; `context` starts at 0
+  // for every record and is handed from item to item. Throws EndOfData or
+  // DecodingError on truncated or corrupt input.
+  virtual void readItem(U8* item, U32& context) = 0;
+  virtual ~LASreadItem() = default;
+};
+
+class LASreadItemCompressed : public LASreadItem {
+ public:
+  // Layered codecs read their per-layer byte counts here; others read nothing.
+  virtual bool readLayerSizes() { return true; }
+  // Called with the raw first record of every chunk.
+  virtual bool startChunk(U8* item, U32& context) = 0;
+};
