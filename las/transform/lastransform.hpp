@@ -33,16 +33,37 @@ class LASoperation {
   // Write-back of a scaled coordinate; a value outside the 32-bit range (or
   // NaN) stores the point's defined wrapped value and is counted.
   void store_x(LASpoint* point, F64 x) {
-    if (!point->set_x(x)) overflows_++;
+    const LASscaleOffset* so = point->scale_offset;
+    if (!quantize_fast(point->X, x, so->x_offset, so->x_scale_factor) && !point->set_x(x)) {
+      overflows_++;
+    }
   }
   void store_y(LASpoint* point, F64 y) {
-    if (!point->set_y(y)) overflows_++;
+    const LASscaleOffset* so = point->scale_offset;
+    if (!quantize_fast(point->Y, y, so->y_offset, so->y_scale_factor) && !point->set_y(y)) {
+      overflows_++;
+    }
   }
   void store_z(LASpoint* point, F64 z) {
-    if (!point->set_z(z)) overflows_++;
+    const LASscaleOffset* so = point->scale_offset;
+    if (!quantize_fast(point->Z, z, so->z_offset, so->z_scale_factor) && !point->set_z(z)) {
+      overflows_++;
+    }
   }
 
  private:
+  // The common case of LASpoint::set_x inlined for the per-point path: a
+  // value that fits is stored; anything else is left to set_x.
+  static bool quantize_fast(I32& field, F64 value, F64 offset, F64 scale) {
+    const F64 q = (value - offset) / scale;
+    const F64 r = (value >= offset) ? q + 0.5 : q - 0.5;
+    if (scale != 0.0 && r > -2147483649.0 && r < 2147483648.0) {
+      field = I32(r);
+      return true;
+    }
+    return false;
+  }
+
   I64 overflows_ = 0;
 };
 
