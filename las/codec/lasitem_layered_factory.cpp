@@ -1,10 +1,13 @@
 #include "las/codec/lasitem_factory.hpp"
+#include "las/codec/lasitem_point14.hpp"
 
-// The layered POINT14-family codecs are not built into this library yet.
-std::unique_ptr<LASreadItemCompressed> makeReadItemLayered(const LASitem&, EntropyDecoder&, U32) {
-  return nullptr;
+std::unique_ptr<LASreadItemCompressed> makeReadItemLayered(const LASitem& item,
+                                                           EntropyDecoder& decoder,
+                                                           U32 layerSelection) {
+  return makePoint14FamilyReader(item, decoder, layerSelection);
 }
 
-std::unique_ptr<LASwriteItemCompressed> makeWriteItemLayered(const LASitem&, EntropyEncoder&) {
-  return nullptr;
+std::unique_ptr<LASwriteItemCompressed> makeWriteItemLayered(const LASitem& item,
+                                                             EntropyEncoder& encoder) {
+  return makePoint14FamilyWriter(item, encoder);
 }

@@ -19,4 +19,13 @@ class LASreadItemCompressed : public LASreadItem {
   virtual bool readLayerSizes() { return true; }
   // Called with the raw first record of every chunk.
   virtual bool startChunk(U8* item, U32& context) = 0;
+
+  // Where the current chunk's bytes end in the stream (the next chunk's start
+  // or the end of the input), -1 when unknown. Layered readers check the
+  // layer sizes they read against it.
+  void setChunkEnd(I64 end) { chunkEnd_ = end; }
+  I64 chunkEnd() const { return chunkEnd_; }
+
+ private:
+  I64 chunkEnd_ = -1;
 };

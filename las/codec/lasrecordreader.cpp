@@ -208,7 +208,17 @@ bool LASrecordReader::readRecord(U8* const* item_buffers) {
     if (layered_) {
       decoder_->start(stream_, false);
       stream_->get32();  // the chunk's record count; the table already knows it
+      // The layers must lie before the next chunk (or the end of the input).
+      I64 chunkEnd = -1;
+      if (currentChunk_ + 1 < chunkStarts_.size()) {
+        chunkEnd = chunkStarts_[currentChunk_ + 1];
+      } else if (stream_->isSeekable()) {
+        const I64 here = stream_->tell();
+        if (stream_->seekEnd(0)) chunkEnd = stream_->tell();
+        if (!stream_->seek(here)) throw EndOfData();
+      }
       for (auto& reader : compressedReaders_) {
+        reader->setChunkEnd(chunkEnd);
         if (!reader->readLayerSizes()) throw DecodingError();
       }
       for (U32 i = 0; i < numItems_; i++) {

@@ -1,0 +1,73 @@
+// Layered compression of point types 6-10 gives back every stored record.
+#include <gtest/gtest.h>
+
+#include "tests/las/codec/point14_test_util.hpp"
+#include "tests/support/test_data.hpp"
+
+using namespace p14test;
+
+namespace {
+
+void expectRoundTrip(const Vorzak& config, const std::vector<Record>& records,
+                     U32 endChunkEvery = 0) {
+  const Encoded enc = encode(config, records, endChunkEvery);
+  ASSERT_TRUE(enc.ok);
+  const Decoded dec = decode(config, enc.bytes, U32(records.size()));
+  ASSERT_EQ(dec.error, "");
+  ASSERT_EQ(dec.warning, "");
+  ASSERT_EQ(dec.records.size(), records.size());
+  for (size_t i = 0; i < records.size(); i++) {
+    ASSERT_EQ(dec.records[i], records[i]) << "record " << i;
+  }
+}
+
+const Pattern kPatterns[] = {Pattern::Survey,   Pattern::Channels, Pattern::Random,
+                             Pattern::Constant, Pattern::Extremes, Pattern::GpsJumps};
+
+TEST(Point14RoundTrip, EveryTypeVersionPatternAndChunking) {
+  struct Chunking {
+    U32 size;
+    U32 endEvery;  // adaptive: end a chunk after this many records
+  };
+  const Chunking chunkings[] = {{1, 0}, {5, 0}, {50000, 0}, {0, 61}};
+  for (U8 type = 6; type <= 10; type++) {
+    for (U16 extra : {U16(0), U16(3), U16(19)}) {
+      for (U16 version : {U16(3), U16(4)}) {
+        const std::vector<LASitem> items = itemsFor(type, extra, version);
+        for (Pattern pattern : kPatterns) {
+          const std::vector<Record> all = makeRecords(items, pattern, 400, 11 * type + extra);
+          for (const Chunking& c : chunkings) {
+            SCOPED_TRACE(testing::Message()
+                         << "type " << int(type) << " extra " << extra << " v" << version << " "
+                         << patternName(pattern) << " chunk " << c.size << "/" << c.endEvery);
+            const size_t n = (c.size == 1) ? 40 : all.size();
+            const std::vector<Record> records(all.begin(), all.begin() + n);
+            expectRoundTrip(layeredConfig(items, c.size), records, c.endEvery);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(Point14RoundTrip, SharedLas14Samples) {
+  SKIP_WITHOUT_SHARED_DATA(dir);
+  const char* files[] = {"test1_4.las", "1_4_w_evlr.las", "simple1_4.las",
+                         "unregistered_extra_bytes.las", "wontcompress3.las"};
+  for (const char* name : files) {
+    U8 type = 0;
+    U16 length = 0;
+    std::vector<Record> records;
+    ASSERT_TRUE(readLasRecords(dir + "/" + name, type, length, records)) << name;
+    ASSERT_FALSE(records.empty()) << name;
+    for (U16 version : {U16(3), U16(4)}) {
+      SCOPED_TRACE(testing::Message() << name << " v" << version);
+      const std::vector<LASitem> items =
+          itemsFor(type, U16(length - base_point_size(type)), version);
+      expectRoundTrip(layeredConfig(items, 50000), records);
+      expectRoundTrip(layeredConfig(items, 333), records);
+    }
+  }
+}
+
+}  // namespace
