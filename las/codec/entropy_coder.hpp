@@ -105,6 +105,7 @@ class EntropyEncoder {
   int resetSymbolModel(SymbolModel& m) const { return m.reset(); }
 
  private:
+  friend class EntropyEncoderTestAccess;
   inline void renormalise();
   void propagateCarry();
   inline void emit(U8 byte);
