@@ -1,6 +1,5 @@
 #include "las/transform/lasoperation_common.hpp"
 
-#include <cstdarg>
 #include <cstdio>
 
 #include "las/core/messages.hpp"
@@ -43,16 +42,6 @@ bool OptionScan::value(int k, const char* directive, I32* v, const char* what) {
 }
 bool OptionScan::value(int k, const char* directive, U32* v, const char* what) {
   return scanned(k, args_.scan(index_ + k, directive, v), what);
-}
-
-void OptionScan::fail(const char* tail_format, ...) {
-  std::string text = head();
-  char tail[512];
-  va_list args;
-  va_start(args, tail_format);
-  vsnprintf(tail, sizeof(tail), tail_format, args);
-  va_end(args);
-  print_error("%s%s\n", text.c_str(), tail);
 }
 
 int OptionScan::consume() {

@@ -54,8 +54,8 @@ class OptionScan {
   bool value(int k, const char* directive, F32* v, const char* what = "number");
   bool value(int k, const char* directive, I32* v, const char* what);
   bool value(int k, const char* directive, U32* v, const char* what);
-  // Prints the "needs ..." head followed by the given tail.
-  void fail(const char* tail_format, ...) __attribute__((format(printf, 2, 3)));
+  // Refuses value k with the same message as a value that does not convert.
+  bool refuse_value(int k, const char* what) { return scanned(k, false, what); }
   // Blanks the option and its declared values; returns the last index used.
   int consume();
 
@@ -74,7 +74,7 @@ enum class Parsed { none, done, error };
 
 // Family parsers: each looks at the option under the scan, and when it is
 // one of its own, builds the operation(s), appends them and consumes the
-// arguments. `next` receives the index of the last argument used.
+// arguments.
 Parsed parse_coordinate_option(OptionScan& scan, LAStransform& transform);
 Parsed parse_point_option(OptionScan& scan, LAStransform& transform);
 Parsed parse_time_color_option(OptionScan& scan, LAStransform& transform);

@@ -937,7 +937,7 @@ Parsed parse_scan_angle(OptionScan& scan, LAStransform& transform) {
       return Parsed::error;
     }
     if (a != a) {
-      scan.fail(" but '%s' is no valid number", scan.arg(1));
+      scan.refuse_value(1, "number");
       return Parsed::error;
     }
     // Points without the extended scan angle keep it in 8 bits: clamp, never wrap.

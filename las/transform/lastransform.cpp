@@ -53,6 +53,9 @@ void LAStransform::transform(LASpoint* point) {
 
 void LAStransform::reset() {
   for (LASoperation* operation : list_) operation->reset();
+  // A filter handed over by -filtered_transform is nobody else's to reset;
+  // without this a second pass would select other points.
+  if (filter_) filter_->reset();
 }
 
 std::string LAStransform::get_command() const {

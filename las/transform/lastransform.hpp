@@ -99,6 +99,7 @@ class LAStransform {
   // Points the filter drops are left as they are; all others pass through
   // every operation in order.
   void transform(LASpoint* point);
+  // Starts a new pass: operations and the held filter restore their state.
   void reset();
 
   // The filter's text with -filtered_transform (when a filter is held),

@@ -946,6 +946,8 @@ TEST(LAStransformParse, Errors) {
        "ERROR: cannot set scan angle because value -181 is smaller than -180\n"},
       {{"-set_scan_angle", "180.5"},
        "ERROR: cannot set scan angle rank because value 180.5 is larger than 180\n"},
+      {{"-set_scan_angle", "nan"},
+       "ERROR: '-set_scan_angle' needs 1 argument: value but 'nan' is no valid number\n"},
       {{"-set_RGB", "1", "70000", "3"},
        "ERROR: cannot set RGB because G is 70000, which is larger than 65535\n"},
       {{"-set_RGB_of_class", "256", "1", "2", "3"},
@@ -1188,6 +1190,28 @@ TEST(LAStransform, FilteredTransformChangesOnlySelectedPoints) {
   EXPECT_FALSE(transform.is_filtered());
   transform.transform(&three.point);
   EXPECT_EQ(three.point.classification, 6);
+}
+
+TEST(LAStransform, ResetRestartsTheHeldFilter) {
+  OwnedArgs args({"-keep_random_fraction", "0.5", "4711", "-set_user_data", "9"});
+  auto filter = std::make_unique<LASfilter>();
+  ASSERT_TRUE(filter->parse(args.argc(), args.argv()));
+  LAStransform transform;
+  ASSERT_TRUE(transform.parse(args.argc(), args.argv()));
+  transform.set_filter(std::move(filter));
+  std::string passes[2];
+  for (std::string& pass : passes) {
+    for (int i = 0; i < 64; i++) {
+      Fixture f;
+      transform.transform(&f.point);
+      pass += f.point.user_data == 9 ? '1' : '0';
+    }
+    transform.reset();
+  }
+  // Both passes select the same points, and not all or none of them.
+  EXPECT_EQ(passes[0], passes[1]);
+  EXPECT_NE(passes[0].find('0'), std::string::npos);
+  EXPECT_NE(passes[0].find('1'), std::string::npos);
 }
 
 }  // namespace
