@@ -82,13 +82,6 @@ bool LASraster::set_statistic(const char* text) {
   return LASrasterStatistics::select(*this, text);
 }
 
-bool LASraster::cell_index(F64 coordinate, F64 step, I32* index) {
-  const F64 f = std::floor(coordinate / step);
-  if (!(f >= -2147483648.0 && f <= 2147483647.0)) return false;
-  *index = I32(f);
-  return true;
-}
-
 static I32 saturated_index(F64 coordinate, F64 step) {
   I32 index;
   if (LASraster::cell_index(coordinate, step, &index)) return index;
@@ -111,25 +104,8 @@ F64 LASraster::cell_center_z(const LASpoint& point) const {
   return (std::floor(z / step_z_) + 0.5) * step_z_;
 }
 
-bool LASraster::add_to_cell(I32 column, I32 row, const LASpoint& point) {
-  if (column < min_column_) {
-    min_column_ = column;
-  } else if (column > max_column_) {
-    max_column_ = column;
-  }
-  if (row < min_row_) {
-    min_row_ = row;
-  } else if (row > max_row_) {
-    max_row_ = row;
-  }
-  if (!get_tile(column, row, true)) {
-    print_error("cannot get tile (%d/%d)\n", column, row);
-    return false;
-  }
-  LASrasterTile* tile = head_;
-  tile->state &= ~LASrasterTile::CLEAN;
-  add_(*this, tile->buffer, (U32(column) % TILE_SIZE) + TILE_SIZE * (U32(row) % TILE_SIZE), point);
-  return true;
+void LASraster::report_no_tile(I32 column, I32 row) const {
+  print_error("cannot get tile (%d/%d)\n", column, row);
 }
 
 bool LASraster::add_point(const LASpoint& point, U32 sub) {
@@ -137,30 +113,36 @@ bool LASraster::add_point(const LASpoint& point, U32 sub) {
   const F64 x = point.get_x();
   const F64 y = point.get_y();
   const F64 n = F64(sub);
+  // Rows do not depend on the column shift; compute them once when few.
+  constexpr U32 kKept = 8;
+  I32 rows[kKept];
+  bool rows_ok[kKept];
+  for (U32 j = 0; j < sub && j < kKept; j++) {
+    rows_ok[j] = cell_index(y + step_y_ * F64(j) / n, step_y_, &rows[j]);
+  }
   for (U32 i = 0; i < sub; i++) {
     const F64 xi = x + step_x_ * F64(i) / n;
-    I32 column;
+    I32 column = 0;
     const bool column_ok = cell_index(xi, step_x_, &column);
     for (U32 j = 0; j < sub; j++) {
       const F64 yj = y + step_y_ * F64(j) / n;
-      I32 row;
-      const bool row_ok = cell_index(yj, step_y_, &row);
+      I32 row = 0;
+      bool row_ok;
+      if (j < kKept) {
+        row = rows[j];
+        row_ok = rows_ok[j];
+      } else {
+        row_ok = cell_index(yj, step_y_, &row);
+      }
       if (!column_ok || !row_ok) {
         // Beyond the 32-bit grid there is no tile to put the point in.
-        print_error("cannot get tile (%d/%d)\n", saturated_index(xi, step_x_),
-                    saturated_index(yj, step_y_));
+        report_no_tile(saturated_index(xi, step_x_), saturated_index(yj, step_y_));
         return false;
       }
       if (!add_to_cell(column, row, point)) return false;
     }
   }
   return true;
-}
-
-bool LASraster::get_value(I32 column, I32 row, I32* value, U32 selector) {
-  if (!get_tile(column, row, false)) return false;
-  return get_(*this, head_->buffer, (U32(column) % TILE_SIZE) + TILE_SIZE * (U32(row) % TILE_SIZE),
-              value, selector);
 }
 
 bool LASraster::get_value_at(const LASpoint& point, I32* value, U32 selector) {
@@ -172,23 +154,14 @@ bool LASraster::get_value_at(const LASpoint& point, I32* value, U32 selector) {
 
 bool LASraster::set_value(I32 column, I32 row, I32 value) {
   if (!set_) return false;
-  if (column < min_column_) {
-    min_column_ = column;
-  } else if (column > max_column_) {
-    max_column_ = column;
-  }
-  if (row < min_row_) {
-    min_row_ = row;
-  } else if (row > max_row_) {
-    max_row_ = row;
-  }
+  widen_bounds(column, row);
   if (!get_tile(column, row, true)) {
-    print_error("cannot get tile (%d/%d)\n", column, row);
+    report_no_tile(column, row);
     return false;
   }
   LASrasterTile* tile = head_;
   tile->state &= ~LASrasterTile::CLEAN;
-  set_(*this, tile->buffer, (U32(column) % TILE_SIZE) + TILE_SIZE * (U32(row) % TILE_SIZE), value);
+  set_(*this, tile->buffer, cell_in_tile(column, row), value);
   return true;
 }
 
@@ -196,7 +169,7 @@ bool LASraster::clear_cell(I32 column, I32 row) {
   if (!get_tile(column, row, false)) return false;
   LASrasterTile* tile = head_;
   tile->state &= ~LASrasterTile::CLEAN;
-  clear_(*this, tile->buffer, (U32(column) % TILE_SIZE) + TILE_SIZE * (U32(row) % TILE_SIZE));
+  clear_(*this, tile->buffer, cell_in_tile(column, row));
   return true;
 }
 
@@ -375,7 +348,7 @@ U8* LASraster::acquire_buffer(bool* zeroed) {
   return buffer;
 }
 
-bool LASraster::get_tile(I32 column, I32 row, bool create) {
+bool LASraster::change_tile(I32 column, I32 row, bool create) {
   const U32 tile_column = U32(column) / TILE_SIZE;
   const U32 tile_row = U32(row) / TILE_SIZE;
   U32 rel_column = tile_column - origin_tile_column_;

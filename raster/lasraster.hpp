@@ -70,10 +70,10 @@ class LASraster {
   void set_track_value_range(bool on) { track_value_range_ = on; }
   void set_current_value(I32 value) { current_value_ = value; }
 
-  bool add_to_cell(I32 column, I32 row, const LASpoint& point);
+  inline bool add_to_cell(I32 column, I32 row, const LASpoint& point);
   // Adds the point to the cells of n x n sub-cell shifts of its position.
   bool add_point(const LASpoint& point, U32 sub = 1);
-  bool get_value(I32 column, I32 row, I32* value, U32 selector = 0);
+  inline bool get_value(I32 column, I32 row, I32* value, U32 selector = 0);
   bool get_value_at(const LASpoint& point, I32* value, U32 selector = 0);
   // Direct write of a value; fails for statistics without a write operation.
   bool set_value(I32 column, I32 row, I32 value);
@@ -81,7 +81,14 @@ class LASraster {
   bool clear_cell(I32 column, I32 row);
 
   // floor(coordinate / step) as a cell index; false when outside 32 bits.
-  static bool cell_index(F64 coordinate, F64 step, I32* index);
+  static bool cell_index(F64 coordinate, F64 step, I32* index) {
+    const F64 q = coordinate / step;
+    if (!(q >= -2147483648.0 && q < 2147483648.0)) return false;
+    I64 t = I64(q);  // truncates; one less below zero unless whole
+    if (q < F64(t)) t--;
+    *index = I32(t);
+    return true;
+  }
   // Centre of the point's own cell (z is 0 without a z step).
   F64 cell_center_x(const LASpoint& point) const;
   F64 cell_center_y(const LASpoint& point) const;
@@ -126,7 +133,30 @@ class LASraster {
     std::string name;
   };
 
-  bool get_tile(I32 column, I32 row, bool create);
+  // Makes the cell's tile the head; the tile last asked for costs nothing.
+  bool get_tile(I32 column, I32 row, bool create) {
+    return (current_valid_ &&
+            U32(column) / TILE_SIZE - origin_tile_column_ == current_tile_column_ &&
+            U32(row) / TILE_SIZE - origin_tile_row_ == current_tile_row_) ||
+           change_tile(column, row, create);
+  }
+  bool change_tile(I32 column, I32 row, bool create);
+  void widen_bounds(I32 column, I32 row) {
+    if (column < min_column_) {
+      min_column_ = column;
+    } else if (column > max_column_) {
+      max_column_ = column;
+    }
+    if (row < min_row_) {
+      min_row_ = row;
+    } else if (row > max_row_) {
+      max_row_ = row;
+    }
+  }
+  static U32 cell_in_tile(I32 column, I32 row) {
+    return (U32(column) % TILE_SIZE) + TILE_SIZE * (U32(row) % TILE_SIZE);
+  }
+  void report_no_tile(I32 column, I32 row) const;
   bool set_up(U32 tile_column, U32 tile_row, I32 column, I32 row);
   LASrasterTile* find_tile(U32 rel_column, U32 rel_row) const;
   bool insert_tile(U32 rel_column, U32 rel_row, LASrasterTile* tile);
@@ -175,3 +205,20 @@ class LASraster {
 
   friend struct LASrasterStatistics;
 };
+
+inline bool LASraster::add_to_cell(I32 column, I32 row, const LASpoint& point) {
+  widen_bounds(column, row);
+  if (!get_tile(column, row, true)) {
+    report_no_tile(column, row);
+    return false;
+  }
+  LASrasterTile* tile = head_;
+  tile->state &= ~LASrasterTile::CLEAN;
+  add_(*this, tile->buffer, cell_in_tile(column, row), point);
+  return true;
+}
+
+inline bool LASraster::get_value(I32 column, I32 row, I32* value, U32 selector) {
+  if (!get_tile(column, row, false)) return false;
+  return get_(*this, head_->buffer, cell_in_tile(column, row), value, selector);
+}

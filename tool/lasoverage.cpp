@@ -127,8 +127,27 @@ LASraster* LASoverage::raster_of(U16 id) {
 }
 
 void LASoverage::add_to_raster(LASraster* raster, const LASpoint& point) {
-  // A point that cannot be placed (no tile) is reported by the raster and lost.
-  raster->add_point(point, kSubCells);
+  const F64 step = raster->get_step();
+  const F64 x = point.get_x();
+  const F64 y = point.get_y();
+  I32 c0, c1, r0, r1;
+  if (!LASraster::cell_index(x, step, &c0) ||
+      !LASraster::cell_index(x + step * 1.0 / 2.0, step, &c1) ||
+      !LASraster::cell_index(y, step, &r0) ||
+      !LASraster::cell_index(y + step * 1.0 / 2.0, step, &r1)) {
+    // Off the grid: the raster reports it, and the point is lost.
+    raster->add_point(point, kSubCells);
+    return;
+  }
+  // The flightline statistics keep a minimum or a flag per cell: the same
+  // point added to the same cell again changes nothing, so a sub-cell that
+  // coincides with an earlier one is skipped.
+  if (!raster->add_to_cell(c0, r0, point)) return;
+  if (r1 != r0 && !raster->add_to_cell(c0, r1, point)) return;
+  if (c1 != c0) {
+    if (!raster->add_to_cell(c1, r0, point)) return;
+    if (r1 != r0) raster->add_to_cell(c1, r1, point);
+  }
 }
 
 bool LASoverage::add_point(const LASpoint& point) {
