@@ -8,6 +8,7 @@
 #include "las/core/bytestream_in.hpp"
 #include "las/core/messages.hpp"
 #include "las/core/platform.hpp"
+#include "las/io/bytestream_buffered.hpp"
 #include "las/transform/lastransform.hpp"
 
 namespace {

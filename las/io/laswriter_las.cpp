@@ -8,6 +8,7 @@
 #include "las/core/bytestream_out.hpp"
 #include "las/core/messages.hpp"
 #include "las/core/platform.hpp"
+#include "las/io/bytestream_buffered.hpp"
 
 namespace {
 
@@ -53,12 +54,15 @@ bool LASwriterLAS::open(const char* name, const LASheader* header, U32 compresso
   if (io_buffer_size > 0 && setvbuf(f, nullptr, _IOFBF, size_t(io_buffer_size)) != 0) {
     print_warning("setvbuf() failed with buffer size %d\n", io_buffer_size);
   }
-  if (!open(std::unique_ptr<ByteStreamOut>(new ByteStreamOutFileLE(f)), header, compressor,
-            requested_version, chunk_size)) {
+  const size_t block = io_buffer_size > 0 ? size_t(io_buffer_size) : 65536;
+  auto out = std::make_unique<ByteStreamOutFileBuffered>(f, block);
+  ByteStreamOutFileBuffered* raw = out.get();
+  if (!open(std::move(out), header, compressor, requested_version, chunk_size)) {
     fclose(f);
     return false;
   }
   file = f;
+  buffered = raw;
   return true;
 }
 
@@ -762,6 +766,8 @@ I64 LASwriterLAS::close(bool update_npoints) {
     }
   }
   const I64 bytes = s->tell() - header_start;
+  if (buffered && !buffered->flush()) print_error("writing to the output file failed\n");
+  buffered = nullptr;
   stream = nullptr;
   owned_stream.reset();
   if (file) {

@@ -8,6 +8,7 @@
 #include "las/io/laswriter.hpp"
 
 class ByteStreamOut;
+class ByteStreamOutFileBuffered;
 class LASrecordWriter;
 
 class LASwriterLAS : public LASwriter {
@@ -52,6 +53,7 @@ class LASwriterLAS : public LASwriter {
   FILE* file = nullptr;  // only when opened by name
   ByteStreamOut* stream = nullptr;
   std::unique_ptr<ByteStreamOut> owned_stream;
+  ByteStreamOutFileBuffered* buffered = nullptr;  // owned_stream, when opened by name
   std::unique_ptr<LASrecordWriter> writer;
   std::vector<LASitem> items;
   I64 header_start = 0;
