@@ -130,7 +130,9 @@ bool LASreaderLAS::open(const char* name, I32 io_buffer_size, bool peek_only, U3
   if (io_buffer_size > 0 && setvbuf(f, nullptr, _IOFBF, size_t(io_buffer_size)) != 0) {
     print_warning("setvbuf() failed with buffer size %d\n", io_buffer_size);
   }
-  if (!open(std::unique_ptr<ByteStreamIn>(new ByteStreamInFileLE(f)), peek_only, layer_selection)) {
+  const size_t block = io_buffer_size > 0 ? size_t(io_buffer_size) : 65536;
+  if (!open(std::unique_ptr<ByteStreamIn>(new ByteStreamInFileBuffered(f, block)), peek_only,
+            layer_selection)) {
     fclose(f);
     return false;
   }
