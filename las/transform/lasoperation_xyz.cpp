@@ -478,11 +478,8 @@ int read_comma_list(const char* text, F64* values, int max_count) {
   }
 }
 
-Parsed parse_one_double(OptionScan& scan, LAStransform& transform, const char* names, F64* value) {
-  (void)transform;
-  if (!scan.need(1, names)) return Parsed::error;
-  if (!scan.value(1, "%lf", value)) return Parsed::error;
-  return Parsed::done;
+bool one_double(OptionScan& scan, const char* name, F64* value) {
+  return scan.need(1, name) && scan.value(1, "%lf", value);
 }
 
 Parsed parse_rotation(OptionScan& scan, LAStransform& transform, Axis u, Axis v,
@@ -516,13 +513,13 @@ Parsed parse_coordinate_option(OptionScan& scan, LAStransform& transform) {
 
   for (int n = 0; n < 3; n++) {
     if (scan.is(translate[n])) {
-      if (parse_one_double(scan, transform, "offset", &a) != Parsed::done) return Parsed::error;
+      if (!one_double(scan, "offset", &a)) return Parsed::error;
       if (n == 0) return add<LASoperationTranslateX>(scan, transform, a);
       if (n == 1) return add<LASoperationTranslateY>(scan, transform, a);
       return add<LASoperationTranslateZ>(scan, transform, a);
     }
     if (scan.is(scale[n])) {
-      if (parse_one_double(scan, transform, "scale", &a) != Parsed::done) return Parsed::error;
+      if (!one_double(scan, "scale", &a)) return Parsed::error;
       return add<LASoperationScaleAxis>(scan, transform, axes[n], a);
     }
     if (scan.is(then_scale[n])) {
@@ -585,11 +582,11 @@ Parsed parse_coordinate_option(OptionScan& scan, LAStransform& transform) {
     return add<LASoperationClampZ>(scan, transform, a, b);
   }
   if (scan.is("clamp_z_below")) {
-    if (parse_one_double(scan, transform, "below", &a) != Parsed::done) return Parsed::error;
+    if (!one_double(scan, "below", &a)) return Parsed::error;
     return add<LASoperationClampZbelow>(scan, transform, a);
   }
   if (scan.is("clamp_z_above")) {
-    if (parse_one_double(scan, transform, "above", &a) != Parsed::done) return Parsed::error;
+    if (!one_double(scan, "above", &a)) return Parsed::error;
     return add<LASoperationClampZabove>(scan, transform, a);
   }
   if (scan.is("copy_intensity_into_z")) {

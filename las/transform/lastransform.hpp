@@ -53,11 +53,12 @@ class LASoperation {
 
  private:
   // The common case of LASpoint::set_x inlined for the per-point path: a
-  // value that fits is stored; anything else is left to set_x.
+  // value that fits is stored; anything else (also NaN, and the infinities
+  // of a zero scale) is left to set_x.
   static bool quantize_fast(I32& field, F64 value, F64 offset, F64 scale) {
     const F64 q = (value - offset) / scale;
     const F64 r = (value >= offset) ? q + 0.5 : q - 0.5;
-    if (scale != 0.0 && r > -2147483649.0 && r < 2147483648.0) {
+    if (r > -2147483649.0 && r < 2147483648.0) {
       field = I32(r);
       return true;
     }
