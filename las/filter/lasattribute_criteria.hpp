@@ -17,6 +17,7 @@ inline F64 attribute_value(const LASpoint* p, U32 index) {
 template <lf::Cmp C, const char* Name>
 class LAScriterionAttributeCompare : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   LAScriterionAttributeCompare(U32 index, F64 value) : index_(index), value_(value) {}
   const char* name() const override { return Name; }
   std::string get_command() const override {
@@ -38,6 +39,7 @@ class LAScriterionAttributeCompare : public LAScriterion {
 template <lf::Range R, const char* Name>
 class LAScriterionAttributeRange : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   LAScriterionAttributeRange(U32 index, F64 lo, F64 hi) : index_(index), lo_(lo), hi_(hi) {}
   const char* name() const override { return Name; }
   std::string get_command() const override {

@@ -146,23 +146,27 @@ template <Range R, class A, class B>
 inline bool outside(A v, B lo, B hi) {
   switch (R) {
     case Range::KeepHalfOpen:
-      return v < lo || v >= hi;
+      return (v < lo) | (v >= hi);
     case Range::DropHalfOpen:
-      return lo <= v && v < hi;
+      return (lo <= v) & (v < hi);
     case Range::KeepClosed:
-      return v < lo || v > hi;
+      return (v < lo) | (v > hi);
     case Range::DropClosed:
-      return lo <= v && v <= hi;
+      return (lo <= v) & (v <= hi);
   }
   return false;
 }
 
 }  // namespace lasfilter_detail
 
+// Tests combine comparisons with bitwise operators: on mixed data a branch
+// per comparison would be mispredicted half of the time.
+
 // Drops a point whose field compares to one stored value.
 template <class Field, class V, lasfilter_detail::Cmp C, const char* Name>
 class LAScriterionCompare : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   explicit LAScriterionCompare(V value) : value_(value) {}
   const char* name() const override { return Name; }
   std::string get_command() const override {
@@ -172,7 +176,7 @@ class LAScriterionCompare : public LAScriterion {
   }
   U32 field_mask() const override { return Field::mask; }
   bool filter(const LASpoint* p) override {
-    return Field::present(p) && lasfilter_detail::compare<C>(Field::get(p), value_);
+    return Field::present(p) & lasfilter_detail::compare<C>(Field::get(p), value_);
   }
   V value() const { return value_; }
 
@@ -184,6 +188,7 @@ class LAScriterionCompare : public LAScriterion {
 template <class Field, class V, lasfilter_detail::Range R, const char* Name>
 class LAScriterionRange : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   LAScriterionRange(V lo, V hi) : lo_(lo), hi_(hi) {}
   const char* name() const override { return Name; }
   std::string get_command() const override {
@@ -194,7 +199,7 @@ class LAScriterionRange : public LAScriterion {
   }
   U32 field_mask() const override { return Field::mask; }
   bool filter(const LASpoint* p) override {
-    return Field::present(p) && lasfilter_detail::outside<R>(Field::get(p), lo_, hi_);
+    return Field::present(p) & lasfilter_detail::outside<R>(Field::get(p), lo_, hi_);
   }
 
  private:
@@ -205,6 +210,7 @@ class LAScriterionRange : public LAScriterion {
 template <bool (*Test)(const LASpoint*), U32 Mask, const char* Name>
 class LAScriterionTest : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   const char* name() const override { return Name; }
   std::string get_command() const override { return lasfilter_detail::command_word(Name); }
   U32 field_mask() const override { return Mask; }
@@ -307,37 +313,37 @@ inline bool not_first(const LASpoint* p) {
   return r(p) > 1;
 }
 inline bool not_first_of_many(const LASpoint* p) {
-  return n(p) == 1 || r(p) > 1;
+  return (n(p) == 1) | (r(p) > 1);
 }
 inline bool not_middle(const LASpoint* p) {
-  return r(p) == 1 || r(p) >= n(p);
+  return (r(p) == 1) | (r(p) >= n(p));
 }
 inline bool not_last(const LASpoint* p) {
   return r(p) < n(p);
 }
 inline bool not_last_of_many(const LASpoint* p) {
-  return r(p) == 1 || r(p) < n(p);
+  return (r(p) == 1) | (r(p) < n(p));
 }
 inline bool not_second_last(const LASpoint* p) {
-  return n(p) < 2 || n(p) != r(p) + 1;
+  return (n(p) < 2) | (n(p) != r(p) + 1);
 }
 inline bool first(const LASpoint* p) {
   return r(p) == 1;
 }
 inline bool first_of_many(const LASpoint* p) {
-  return n(p) >= 2 && r(p) == 1;
+  return (n(p) >= 2) & (r(p) == 1);
 }
 inline bool middle(const LASpoint* p) {
-  return 1 < r(p) && r(p) < n(p);
+  return (1 < r(p)) & (r(p) < n(p));
 }
 inline bool last(const LASpoint* p) {
   return r(p) >= n(p);
 }
 inline bool last_of_many(const LASpoint* p) {
-  return n(p) >= 2 && r(p) >= n(p);
+  return (n(p) >= 2) & (r(p) >= n(p));
 }
 inline bool second_last(const LASpoint* p) {
-  return n(p) >= 2 && n(p) == r(p) + 1;
+  return (n(p) >= 2) & (n(p) == r(p) + 1);
 }
 inline bool not_edge(const LASpoint* p) {
   return p->edge_of_flight_line == 0;
@@ -530,6 +536,7 @@ using LAScriterionDropWavepacket =
 template <bool Keep>
 class LAScriterionRectxy : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   LAScriterionRectxy(F64 min_x, F64 min_y, F64 max_x, F64 max_y)
       : min_x_(min_x), min_y_(min_y), max_x_(max_x), max_y_(max_y) {}
   const char* name() const override { return Keep ? "keep_xy" : "drop_xy"; }
@@ -540,9 +547,9 @@ class LAScriterionRectxy : public LAScriterion {
   }
   bool filter(const LASpoint* p) override {
     const F64 x = p->get_x();
-    if (x < min_x_ || x >= max_x_) return Keep;
     const F64 y = p->get_y();
-    return (y < min_y_ || y >= max_y_) == Keep;
+    const bool outside = (x < min_x_) | (x >= max_x_) | (y < min_y_) | (y >= max_y_);
+    return outside == Keep;
   }
 
  private:
@@ -554,6 +561,7 @@ using LAScriterionDropxy = LAScriterionRectxy<false>;
 template <bool Keep>
 class LAScriterionBoxxyz : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   LAScriterionBoxxyz(F64 min_x, F64 min_y, F64 min_z, F64 max_x, F64 max_y, F64 max_z)
       : min_x_(min_x), min_y_(min_y), min_z_(min_z), max_x_(max_x), max_y_(max_y), max_z_(max_z) {}
   const char* name() const override { return Keep ? "keep_xyz" : "drop_xyz"; }
@@ -566,7 +574,7 @@ class LAScriterionBoxxyz : public LAScriterion {
   bool filter(const LASpoint* p) override {
     const F64 x = p->get_x(), y = p->get_y(), z = p->get_z();
     const bool inside =
-        min_x_ <= x && x < max_x_ && min_y_ <= y && y < max_y_ && min_z_ <= z && z < max_z_;
+        (min_x_ <= x) & (x < max_x_) & (min_y_ <= y) & (y < max_y_) & (min_z_ <= z) & (z < max_z_);
     return inside != Keep;
   }
 
@@ -578,12 +586,13 @@ using LAScriterionDropxyz = LAScriterionBoxxyz<false>;
 
 class LAScriterionKeepXY : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   LAScriterionKeepXY(I32 min_X, I32 min_Y, I32 max_X, I32 max_Y)
       : min_X_(min_X), min_Y_(min_Y), max_X_(max_X), max_Y_(max_Y) {}
   const char* name() const override { return "keep_XY"; }
   std::string get_command() const override;
   bool filter(const LASpoint* p) override {
-    return p->X < min_X_ || p->Y < min_Y_ || p->X >= max_X_ || p->Y >= max_Y_;
+    return (p->X < min_X_) | (p->Y < min_Y_) | (p->X >= max_X_) | (p->Y >= max_Y_);
   }
 
  private:
@@ -592,13 +601,14 @@ class LAScriterionKeepXY : public LAScriterion {
 
 class LAScriterionKeepTile : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   LAScriterionKeepTile(F32 ll_x, F32 ll_y, F32 size)
       : ll_x_(ll_x), ll_y_(ll_y), ur_x_(ll_x + size), ur_y_(ll_y + size), size_(size) {}
   const char* name() const override { return "keep_tile"; }
   std::string get_command() const override;
   bool filter(const LASpoint* p) override {
     const F64 x = p->get_x(), y = p->get_y();
-    return x < ll_x_ || x >= ur_x_ || y < ll_y_ || y >= ur_y_;
+    return (x < ll_x_) | (x >= ur_x_) | (y < ll_y_) | (y >= ur_y_);
   }
 
  private:
@@ -607,6 +617,7 @@ class LAScriterionKeepTile : public LAScriterion {
 
 class LAScriterionKeepCircle : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   LAScriterionKeepCircle(F64 center_x, F64 center_y, F64 radius)
       : center_x_(center_x),
         center_y_(center_y),
@@ -637,6 +648,7 @@ class LAScriterionMaskSet : public LAScriterion {
 
 class LAScriterionKeepClassifications : public LAScriterionMaskSet {
  public:
+  bool stateless() const override { return true; }
   explicit LAScriterionKeepClassifications(U32 drop_mask) : drop_mask_(drop_mask) {}
   const char* name() const override { return "keep_classification_mask"; }
   std::string get_command() const override;
@@ -652,6 +664,7 @@ class LAScriterionKeepClassifications : public LAScriterionMaskSet {
 
 class LAScriterionDropClassifications : public LAScriterionMaskSet {
  public:
+  bool stateless() const override { return true; }
   explicit LAScriterionDropClassifications(U32 drop_mask) : drop_mask_(drop_mask) {}
   const char* name() const override { return "drop_classification_mask"; }
   std::string get_command() const override;
@@ -667,6 +680,7 @@ class LAScriterionDropClassifications : public LAScriterionMaskSet {
 
 class LAScriterionKeepReturns : public LAScriterionMaskSet {
  public:
+  bool stateless() const override { return true; }
   explicit LAScriterionKeepReturns(U16 drop_mask) : drop_mask_(drop_mask) {}
   const char* name() const override { return "keep_return_mask"; }
   std::string get_command() const override;
@@ -681,6 +695,7 @@ class LAScriterionKeepReturns : public LAScriterionMaskSet {
 
 class LAScriterionDropReturns : public LAScriterionMaskSet {
  public:
+  bool stateless() const override { return true; }
   explicit LAScriterionDropReturns(U16 drop_mask) : drop_mask_(drop_mask) {}
   const char* name() const override { return "drop_return_mask"; }
   std::string get_command() const override;
@@ -695,6 +710,7 @@ class LAScriterionDropReturns : public LAScriterionMaskSet {
 
 class LAScriterionDropExtendedClassifications : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   // words[k] holds classes 32k to 32k+31.
   explicit LAScriterionDropExtendedClassifications(const U32 words[8]) {
     memcpy(words_, words, sizeof(words_));
@@ -713,6 +729,7 @@ class LAScriterionDropExtendedClassifications : public LAScriterion {
 
 class LAScriterionKeepSpecificNumberOfReturns : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   explicit LAScriterionKeepSpecificNumberOfReturns(U32 count) : count_(count) {}
   const char* name() const override;
   std::string get_command() const override;
@@ -724,6 +741,7 @@ class LAScriterionKeepSpecificNumberOfReturns : public LAScriterion {
 
 class LAScriterionDropSpecificNumberOfReturns : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   explicit LAScriterionDropSpecificNumberOfReturns(U32 count) : count_(count) {}
   const char* name() const override;
   std::string get_command() const override;
@@ -755,6 +773,7 @@ class LAScriterionKeepScanDirectionChange : public LAScriterion {
 template <bool Keep>
 class LAScriterionRGB : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   LAScriterionRGB(I32 min, I32 max, I32 channel) : min_(min), max_(max), channel_(channel) {}
   const char* name() const override { return Keep ? "keep_RGB" : "drop_RGB"; }
   std::string get_command() const override {
@@ -766,7 +785,7 @@ class LAScriterionRGB : public LAScriterion {
   U32 field_mask() const override { return LAS_FIELD_RGB; }
   bool filter(const LASpoint* p) override {
     const I32 v = p->rgb[channel_];
-    return (v < min_ || v > max_) == Keep;
+    return ((v < min_) | (v > max_)) == Keep;
   }
 
  private:
@@ -779,11 +798,12 @@ using LAScriterionDropRGB = LAScriterionRGB<false>;
 // and the point passes.
 inline bool ndvi_outside(I32 nir, I32 red, F32 min, F32 max) {
   const F32 v = F32(nir - red) / F32(nir + red);
-  return v < min || v > max;
+  return (v < min) | (v > max);
 }
 
 class LAScriterionKeepNDVI : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   // channel: 3 near infrared, 1 green or 2 blue in place of it.
   LAScriterionKeepNDVI(F32 min, F32 max, I32 channel) : min_(min), max_(max), channel_(channel) {}
   const char* name() const override { return "keep_NDVI"; }
@@ -802,6 +822,7 @@ class LAScriterionKeepNDVI : public LAScriterion {
 
 class LAScriterionKeepNDVIfromCIR : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   LAScriterionKeepNDVIfromCIR(F32 min, F32 max) : min_(min), max_(max) {}
   const char* name() const override { return "keep_NDVI_from_CIR"; }
   std::string get_command() const override;
@@ -814,6 +835,7 @@ class LAScriterionKeepNDVIfromCIR : public LAScriterion {
 
 class LAScriterionKeepNDVIintensityIsNIR : public LAScriterion {
  public:
+  bool stateless() const override { return true; }
   LAScriterionKeepNDVIintensityIsNIR(F32 min, F32 max) : min_(min), max_(max) {}
   const char* name() const override { return "keep_NDVI_intensity_is_NIR"; }
   std::string get_command() const override;
@@ -890,6 +912,7 @@ class LAScriterionCombination : public LAScriterion {
     last = this;
   }
   U32 field_mask() const override { return one_->field_mask() | two_->field_mask(); }
+  bool stateless() const override { return one_->stateless() && two_->stateless(); }
   // The second operand is asked only when the first does not settle it.
   bool filter(const LASpoint* p) override {
     if (And) return one_->filter(p) && two_->filter(p);

@@ -792,17 +792,27 @@ bool starts_with(const char* text, const char* prefix) {
 
 // ---------------------------------------------------------------------------
 
+// Few enough criteria that asking all of them costs less than the branches.
+static constexpr size_t kAskAllLimit = 8;
+
+void LASfilter::update_ask_all() {
+  ask_all_ = !list_.empty() && list_.size() <= kAskAllLimit;
+  for (const LAScriterion* c : list_) ask_all_ = ask_all_ && c->stateless();
+}
+
 void LASfilter::add_criterion(std::unique_ptr<LAScriterion> criterion) {
   list_.push_back(criterion.get());
   criteria_.push_back(std::move(criterion));
-  counters_.push_back(0);
+  counters_.insert(counters_.end() - 1, 0);
+  update_ask_all();
 }
 
 std::unique_ptr<LAScriterion> LASfilter::remove_last() {
   std::unique_ptr<LAScriterion> last = std::move(criteria_.back());
   criteria_.pop_back();
   list_.pop_back();
-  counters_.pop_back();
+  counters_.erase(counters_.end() - 2);
+  update_ask_all();
   return last;
 }
 
@@ -835,7 +845,8 @@ std::string LASfilter::get_command() const {
 void LASfilter::clean() {
   criteria_.clear();
   list_.clear();
-  counters_.clear();
+  counters_.assign(1, 0);
+  ask_all_ = false;
 }
 
 U32 LASfilter::field_mask() const {

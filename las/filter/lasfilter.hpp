@@ -38,6 +38,9 @@ class LAScriterion {
   virtual bool filter(const LASpoint* point) = 0;
   // Restores per-pass state.
   virtual void reset() {}
+  // True when asking the criterion changes nothing, so that asking it after
+  // an earlier criterion dropped the point cannot be told apart.
+  virtual bool stateless() const { return false; }
 
   // Writes the option text given the criterion that the text written just
   // before it rebuilds; list criteria use it to avoid merging on re-parse.
@@ -64,12 +67,23 @@ class LASfilter {
   // it is counted, and the criteria after it are not asked.
   bool filter(const LASpoint* point) {
     const size_t n = list_.size();
+    LAScriterion* const* list = list_.data();
+    if (ask_all_) {
+      // Short chains of stateless criteria: asking every one and counting
+      // through the lowest set bit (slot n when none drops) leaves no
+      // branch on the data, which mixed point streams would mispredict.
+      U32 drops = 0;
+      for (size_t i = 0; i < n; i++) drops |= U32(list[i]->filter(point)) << i;
+      counters_[__builtin_ctz(drops | (1u << n))]++;
+      return drops != 0;
+    }
     for (size_t i = 0; i < n; i++) {
-      if (list_[i]->filter(point)) {
+      if (list[i]->filter(point)) {
         counters_[i]++;
         return true;
       }
     }
+    counters_[n]++;
     return false;
   }
   void reset();
@@ -82,12 +96,16 @@ class LASfilter {
   const LAScriterion* criterion(size_t i) const { return criteria_[i].get(); }
   // Points dropped by criterion i over the life of the filter.
   U64 counter(size_t i) const { return counters_[i]; }
+  // Points that passed every criterion.
+  U64 passed() const { return counters_.back(); }
 
  private:
   std::unique_ptr<LAScriterion> remove_last();
+  void update_ask_all();
   bool combine(const char* option, bool with_and);
 
   std::vector<std::unique_ptr<LAScriterion>> criteria_;
   std::vector<LAScriterion*> list_;  // the same, for the per-point loop
-  std::vector<U64> counters_;
+  std::vector<U64> counters_ = {0};  // one per criterion, then the passed points
+  bool ask_all_ = false;
 };

@@ -356,6 +356,23 @@ TEST(LASfilterEvaluate, FirstDroppingCriterionIsCountedAndLaterOnesAreNotAsked) 
   EXPECT_EQ(kept, "00100");
   EXPECT_EQ(filter.counter(0), 2u);
   EXPECT_EQ(filter.counter(1), 2u);
+  EXPECT_EQ(filter.passed(), 1u);
+
+  // Stateless criteria are all asked, but still only the first that drops
+  // a point counts it.
+  LASfilter plain;
+  ASSERT_TRUE(plain.parse("-drop_class 2 -drop_withheld -drop_user_data 5"));
+  const int fields[][3] = {{2, 1, 5}, {0, 1, 5}, {0, 0, 5}, {2, 0, 0}, {0, 0, 0}};
+  for (const auto& f : fields) {
+    point.classification = U8(f[0]);
+    point.withheld_flag = U8(f[1]);
+    point.user_data = U8(f[2]);
+    plain.filter(&point);
+  }
+  EXPECT_EQ(plain.counter(0), 2u);
+  EXPECT_EQ(plain.counter(1), 1u);
+  EXPECT_EQ(plain.counter(2), 1u);
+  EXPECT_EQ(plain.passed(), 1u);
 }
 
 TEST(LASfilterEvaluate, ResetRestartsPerPassStateButNotCounters) {
