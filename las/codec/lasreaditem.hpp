@@ -20,9 +20,9 @@ class LASreadItemCompressed : public LASreadItem {
   // Called with the raw first record of every chunk.
   virtual bool startChunk(U8* item, U32& context) = 0;
 
-  // Where the current chunk's bytes end in the stream (the next chunk's start
-  // or the end of the input), -1 when unknown. Layered readers check the
-  // layer sizes they read against it.
+  // Where the current chunk's bytes end in the stream (the next chunk's
+  // start), -1 when unknown. Layered readers check their layer sizes against
+  // it.
   void setChunkEnd(I64 end) { chunkEnd_ = end; }
   I64 chunkEnd() const { return chunkEnd_; }
 

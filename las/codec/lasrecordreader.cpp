@@ -208,15 +208,10 @@ bool LASrecordReader::readRecord(U8* const* item_buffers) {
     if (layered_) {
       decoder_->start(stream_, false);
       stream_->get32();  // the chunk's record count; the table already knows it
-      // The layers must lie before the next chunk (or the end of the input).
-      I64 chunkEnd = -1;
-      if (currentChunk_ + 1 < chunkStarts_.size()) {
-        chunkEnd = chunkStarts_[currentChunk_ + 1];
-      } else if (stream_->isSeekable()) {
-        const I64 here = stream_->tell();
-        if (stream_->seekEnd(0)) chunkEnd = stream_->tell();
-        if (!stream_->seek(here)) throw EndOfData();
-      }
+      // The layers must lie before the next chunk when its start is known;
+      // otherwise a truncated chunk ends at the end of the input.
+      const I64 chunkEnd =
+          (currentChunk_ + 1 < chunkStarts_.size()) ? chunkStarts_[currentChunk_ + 1] : -1;
       for (auto& reader : compressedReaders_) {
         reader->setChunkEnd(chunkEnd);
         if (!reader->readLayerSizes()) throw DecodingError();

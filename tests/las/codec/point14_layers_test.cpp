@@ -60,7 +60,11 @@ TEST(Point14Layers, UnchangedValuesGiveEmptyLayers) {
   // Type 8 with 2 extra bytes: POINT14 (9 layers), RGBNIR14 (2), BYTE14 (2).
   const std::vector<LASitem> items = itemsFor(8, 2, 3);
   std::vector<Record> records = makeRecords(items, Pattern::Constant, 300);
-  // Byte 1 of the extras counts up; change NIR in one record only.
+  // A grey colour that never changes codes as zeros; byte 1 of the extras
+  // counts up; NIR changes in one record only.
+  for (Record& r : records) {
+    for (size_t at : {30, 32, 34}) put16(r, at, 4242);
+  }
   put16(records[200], 36, 999);
   const Encoded enc = encode(layeredConfig(items, 50000), records);
   ASSERT_TRUE(enc.ok);
@@ -83,6 +87,12 @@ TEST(Point14Layers, UnchangedValuesGiveEmptyLayers) {
   const Decoded dec = decode(layeredConfig(items, 50000), enc.bytes, 300);
   ASSERT_EQ(dec.error, "");
   EXPECT_EQ(dec.records, records);
+
+  // A colour that is not grey codes a non-zero symbol even when it repeats.
+  for (Record& r : records) put16(r, 34, 4243);
+  const Encoded coloured = encode(layeredConfig(items, 50000), records);
+  ASSERT_TRUE(coloured.ok);
+  EXPECT_GT(parseChunk(coloured.bytes, items, 8).sizes[9], 0u);
 }
 
 // A reader that leaves a layer out delivers the value of the first record of
@@ -172,8 +182,10 @@ TEST(Point14Layers, CorruptLayerSizes) {
     ByteStreamInArrayLE in(bytes.data(), I64(bytes.size()));
     ASSERT_TRUE(reader.configure(U32(items.size()), items.data(), &config));
     ASSERT_TRUE(reader.attach(&in));
-    for (U32 i = 0; i < 100; i++) ASSERT_TRUE(reader.readRecord(p.item_targets.data()));
-    ASSERT_FALSE(reader.readRecord(p.item_targets.data()));
+    // The damage shows at the raw record of chunk 1 or at the record after.
+    U32 good = 0;
+    while (good < 102 && reader.readRecord(p.item_targets.data())) good++;
+    ASSERT_TRUE(good == 100 || good == 101) << good;
     for (U32 i = 200; i < 300; i++) {
       ASSERT_TRUE(reader.readRecord(p.item_targets.data())) << reader.errorText();
       ASSERT_EQ(storeRecord(p), records[i]) << "record " << i;
@@ -196,9 +208,8 @@ TEST(Point14Layers, TruncatedChunk) {
     SCOPED_TRACE(testing::Message() << "cut at " << cut << " of " << enc.bytes.size());
     const std::vector<U8> bytes(enc.bytes.begin(), enc.bytes.begin() + cut);
     const Decoded dec = decode(config, bytes, 250);
-    EXPECT_EQ(dec.warning,
-              "chunk table and " + std::to_string(c2.end - cut) +
-                  " bytes are missing. VZK file truncated during copy or transfer?");
+    EXPECT_EQ(dec.warning, "chunk table and " + std::to_string(c2.end - cut) +
+                               " bytes are missing. VZK file truncated during copy or transfer?");
     EXPECT_EQ(dec.error, "end-of-file during chunk with index 2");
     ASSERT_EQ(dec.records.size(), 200u);
     for (size_t i = 0; i < 200; i++) ASSERT_EQ(dec.records[i], records[i]);
@@ -245,11 +256,13 @@ TEST(Point14Layers, GarbageLayersFailCleanly) {
 // writer; the reader refuses it instead of looping.
 TEST(Point14Layers, ChainedSequenceSwitchesAreCorrupt) {
   const std::vector<LASitem> items = itemsFor(6, 0, 3);
+  // The second record's time is a jump beyond 32 bits (its full time); more
+  // records make the layer long enough for the crafted one below.
   std::vector<Record> records;
-  for (U32 i = 0; i < 2; i++) {
+  for (U32 i = 0; i < 40; i++) {
     Record r(30, 0);
     r[14] = 0x11;
-    put64(r, 22, doubleBits(100.0 + i));
+    put64(r, 22, doubleBits(i ? 101.0 + 0.37 * i * i : 100.0));
     records.push_back(r);
   }
   const Vorzak config = layeredConfig(items, 50000);
@@ -258,8 +271,8 @@ TEST(Point14Layers, ChainedSequenceSwitchesAreCorrupt) {
   const Chunk c = parseChunk(enc.bytes, items, 8);
   ASSERT_GT(c.sizes[GPS], 0u);
 
-  // The second record's time is a jump beyond 32 bits (its full time); craft
-  // one that instead switches to sequence 1 and then to sequence 2.
+  // Replace the second record's full time by a switch to sequence 1 followed
+  // by another switch, or by the full time.
   for (U32 second : {2u, 1u}) {  // another switch, or the full time
     ByteStreamOutArrayLE layer;
     EntropyEncoder enc2;
@@ -271,7 +284,7 @@ TEST(Point14Layers, ChainedSequenceSwitchesAreCorrupt) {
     IntDeltaCoder idc(enc2, 32, 9);
     idc.startEncoding();
     if (second == 1) {
-      const U64 t = doubleBits(101.0);
+      const U64 t = doubleBits(101.0 + 0.37);
       idc.encode(0, I32(t >> 32), 8);
       enc2.putRaw32(U32(t));
     }

@@ -1,0 +1,110 @@
+// Layered compression of point types 6 and 7: points per second through the
+// record streams, and the compressed size as a fraction of the raw records.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <map>
+
+#include "tests/las/codec/point14_test_util.hpp"
+
+using namespace p14test;
+
+namespace {
+
+constexpr U32 kPoints = 500000;
+
+// The point fields from X through the GPS time, and the colour, of every
+// record: what a reader would have filled in.
+struct Images {
+  std::vector<LASitem> items;
+  size_t coreBytes = 0;
+  std::vector<U8> core;
+  std::vector<U8> colour;
+  U64 rawBytes = 0;
+};
+
+const Images& images(U8 type) {
+  static std::map<U8, Images> cache;
+  auto found = cache.find(type);
+  if (found != cache.end()) return found->second;
+  Images& im = cache[type];
+  im.items = itemsFor(type, 0, 3);
+  const std::vector<Record> records = makeRecords(im.items, Pattern::Survey, kPoints, 5);
+  LASscaleOffset so;
+  LASpoint p;
+  p.init_items(&so, im.items, nullptr);
+  im.coreBytes = size_t(reinterpret_cast<U8*>(&p.gps_time) - reinterpret_cast<U8*>(&p.X)) + 8;
+  for (const Record& r : records) {
+    loadRecord(p, r);
+    const U8* core = reinterpret_cast<const U8*>(&p.X);
+    im.core.insert(im.core.end(), core, core + im.coreBytes);
+    const U8* colour = reinterpret_cast<const U8*>(p.rgb);
+    im.colour.insert(im.colour.end(), colour, colour + 6);
+    im.rawBytes += r.size();
+  }
+  return im;
+}
+
+std::vector<U8> encodeAll(const Images& im, LASpoint& p, LASrecordWriter& writer,
+                          const Vorzak& config, ByteStreamOutArrayLE& out) {
+  out.reset();
+  writer.configure(U32(im.items.size()), im.items.data(), &config);
+  writer.attach(&out);
+  for (U32 i = 0; i < kPoints; i++) {
+    memcpy(&p.X, &im.core[i * im.coreBytes], im.coreBytes);
+    memcpy(p.rgb, &im.colour[i * 6], 6);
+    writer.writeRecord(p.item_targets.data());
+  }
+  writer.finish();
+  return std::vector<U8>(out.data(), out.data() + out.size());
+}
+
+void BM_Encode(benchmark::State& state) {
+  const Images& im = images(U8(state.range(0)));
+  const Vorzak config = layeredConfig(im.items, 50000);
+  LASscaleOffset so;
+  LASpoint p;
+  p.init_items(&so, im.items, nullptr);
+  LASrecordWriter writer;
+  ByteStreamOutArrayLE out(I64(im.rawBytes));
+  size_t compressed = 0;
+  for (auto _ : state) {
+    compressed = encodeAll(im, p, writer, config, out).size();
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(I64(state.iterations()) * kPoints);
+  state.counters["fraction"] = double(compressed) / double(im.rawBytes);
+}
+
+void BM_Decode(benchmark::State& state) {
+  const Images& im = images(U8(state.range(0)));
+  const Vorzak config = layeredConfig(im.items, 50000);
+  LASscaleOffset so;
+  LASpoint p;
+  p.init_items(&so, im.items, nullptr);
+  LASrecordWriter writer;
+  ByteStreamOutArrayLE out(I64(im.rawBytes));
+  const std::vector<U8> bytes = encodeAll(im, p, writer, config, out);
+  LASrecordReader reader;
+  reader.configure(U32(im.items.size()), im.items.data(), &config);
+  U64 check = 0;
+  for (auto _ : state) {
+    ByteStreamInArrayLE in(bytes.data(), I64(bytes.size()));
+    reader.attach(&in);
+    for (U32 i = 0; i < kPoints; i++) {
+      if (!reader.readRecord(p.item_targets.data())) {
+        state.SkipWithError(reader.errorText().c_str());
+        return;
+      }
+      check += U32(p.X);
+    }
+    benchmark::DoNotOptimize(check);
+  }
+  state.SetItemsProcessed(I64(state.iterations()) * kPoints);
+  state.counters["fraction"] = double(bytes.size()) / double(im.rawBytes);
+}
+
+BENCHMARK(BM_Encode)->Arg(6)->Arg(7)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Decode)->Arg(6)->Arg(7)->Unit(benchmark::kMillisecond);
+
+}  // namespace
