@@ -375,6 +375,76 @@ TEST(LASfilterEvaluate, FirstDroppingCriterionIsCountedAndLaterOnesAreNotAsked) 
   EXPECT_EQ(plain.passed(), 1u);
 }
 
+TEST(LASfilterEvaluate, StatefulCriteriaAdvanceOnlyForPointsThatReachThem) {
+  // Behind "-drop_class 2", a stateful criterion must decide the other
+  // points exactly as it would on its own, as if the class-2 points were
+  // never there.
+  const char* stateful[] = {"-keep_scan_direction_change",
+                            "-keep_every_nth 2",
+                            "-drop_every_nth 3",
+                            "-keep_random_fraction 0.5",
+                            "-thin_with_grid 1",
+                            "-thin_points_with_time 1",
+                            "-thin_pulses_with_time 1",
+                            "-keep_every_nth 2 -drop_z_below -1 -filter_or",
+                            "-drop_withheld -keep_every_nth 2 -filter_and"};
+  LASscaleOffset so;
+  LASpoint point;
+  point.scale_offset = &so;
+  point.has_gps_time = true;
+  auto set = [&](int i) {
+    point.classification = U8(i % 3 == 0 ? 2 : 1);
+    point.scan_direction_flag = U8((i / 2) % 2);
+    point.X = (i * 37) % 500;
+    point.Y = (i * 11) % 300;
+    point.gps_time = 0.37 * (i / 2);
+  };
+  for (const char* options : stateful) {
+    SCOPED_TRACE(options);
+    LASfilter chained, alone;
+    ASSERT_TRUE(chained.parse(std::string("-drop_class 2 ") + options));
+    ASSERT_TRUE(alone.parse(options));
+    std::string got, expected;
+    for (int i = 0; i < 300; i++) {
+      set(i);
+      got += chained.filter(&point) ? '0' : '1';
+      expected += (point.classification == 2 || alone.filter(&point)) ? '0' : '1';
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_NE(expected.find('1'), std::string::npos);
+  }
+}
+
+TEST(LASfilterEvaluate, FieldMasksNameTheFieldsRead) {
+  const struct {
+    const char* options;
+    U32 mask;
+  } cases[] = {
+      {"-keep_xy 0 0 1 1 -keep_first -keep_every_nth 2 -thin_with_grid 1", 0},
+      {"-drop_z_below 1", LAS_FIELD_Z},
+      {"-keep_Z 1 2", LAS_FIELD_Z},
+      {"-keep_class 2 -drop_extended_class 3", LAS_FIELD_CLASSIFICATION},
+      {"-drop_overlap -keep_scan_direction_change", LAS_FIELD_FLAGS},
+      {"-keep_intensity 1 2", LAS_FIELD_INTENSITY},
+      {"-drop_abs_scan_angle_above 3", LAS_FIELD_SCAN_ANGLE},
+      {"-keep_user_data 3", LAS_FIELD_USER_DATA},
+      {"-keep_point_source 1 2", LAS_FIELD_POINT_SOURCE},
+      {"-keep_gps_time 1 2 -thin_pulses_with_time 1", LAS_FIELD_GPS_TIME},
+      {"-keep_RGB_red 1 2 -keep_NDVI_green_is_NIR 0 1", LAS_FIELD_RGB},
+      {"-keep_NDVI 0 1", LAS_FIELD_RGB | LAS_FIELD_NIR},
+      {"-keep_NDVI_intensity_is_NIR 0 1", LAS_FIELD_RGB | LAS_FIELD_INTENSITY},
+      {"-drop_wavepacket 1", LAS_FIELD_WAVEPACKET},
+      {"-drop_attribute_below 0 1", LAS_FIELD_EXTRA_BYTES},
+  };
+  for (const auto& c : cases) {
+    LASfilter filter;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(filter.parse(c.options));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(filter.field_mask(), c.mask) << c.options;
+  }
+}
+
 TEST(LASfilterEvaluate, ResetRestartsPerPassStateButNotCounters) {
   LASfilter filter;
   ASSERT_TRUE(filter.parse("-keep_scan_direction_change -keep_random_fraction 0.5 7"));
