@@ -13,7 +13,8 @@
 //   overage.decide();
 //   overage.start_input();
 //   while (reader->read_point()) {
-//     if (overage.judge_and_mark(point) != LASoverage::REMOVED) writer->write_point(point);
+//     overage.judge_and_mark(reader->point);  // REMOVED: deleted marker set,
+//     writer->write_point(&reader->point);    // the wrapping writer drops it
 //   }
 //
 // With files as flightlines: begin_file() / add_point() / end_file() for every
@@ -73,8 +74,9 @@ class LASoverage {
   void add_point(const LASpoint& point, U16 flightline);
   // Files as flightlines: a new raster for the next input ...
   void begin_file();
-  // ... and, after its points, its holes filled and its flightline ID (the
-  // point source ID of the last point given, excluded or not) recorded.
+  // ... and, after its points (give add_point() every point read, excluded
+  // or not), its holes filled and its flightline ID (the point source ID of
+  // the last point read) recorded.
   void end_file();
 
   // ---- between the passes

@@ -146,6 +146,10 @@ TEST(LASoverage, HoleFillingTakesTheRoundedMeanOfFiveOrMoreNeighbours) {
       {{{{-1, -1}, 2}, {{-1, 0}, -2}, {{0, 1}, 2}, {{0, -1}, 3}, {{1, 0}, 3}, {{1, 1}, -3}},
        true,
        3},
+      // Five neighbours on one side: at bases 0 and 100 the cell lies in a
+      // tile that does not exist, next to three that do (0: across the wrap
+      // from tile 0 to the last tile).
+      {{{{-1, -1}, 1}, {{-1, 0}, 1}, {{-1, 1}, 2}, {{0, -1}, 2}, {{1, -1}, 2}}, true, 2},
       // -128 reads as 128, and so does its fill.
       {{{{-1, -1}, -128},
         {{-1, 0}, -128},
