@@ -89,6 +89,11 @@ class LASraster {
     *index = I32(t);
     return true;
   }
+  // Index of a cell within its tile: column + tile size * row, both taken
+  // unsigned modulo the tile size.
+  static U32 cell_in_tile(I32 column, I32 row) {
+    return (U32(column) % TILE_SIZE) + TILE_SIZE * (U32(row) % TILE_SIZE);
+  }
   // Centre of the point's own cell (z is 0 without a z step).
   F64 cell_center_x(const LASpoint& point) const;
   F64 cell_center_y(const LASpoint& point) const;
@@ -152,9 +157,6 @@ class LASraster {
     } else if (row > max_row_) {
       max_row_ = row;
     }
-  }
-  static U32 cell_in_tile(I32 column, I32 row) {
-    return (U32(column) % TILE_SIZE) + TILE_SIZE * (U32(row) % TILE_SIZE);
   }
   void report_no_tile(I32 column, I32 row) const;
   bool set_up(U32 tile_column, U32 tile_row, I32 column, I32 row);

@@ -145,6 +145,9 @@ TEST(LASraster, NegativeColumnsShareTheWrappedTile) {
   ASSERT_TRUE(r->add_to_cell(-96, 0, p.with(12)));
   ASSERT_EQ(r->get_tile_count(), 1u);
   EXPECT_EQ(r->tile_indices()[0], std::make_pair(U32(42949672), U32(0)));
+  EXPECT_EQ(LASraster::cell_in_tile(-1, 0), 95u);
+  EXPECT_EQ(LASraster::cell_in_tile(-96, 0), 0u);
+  EXPECT_EQ(LASraster::cell_in_tile(-1, -1), 95u + 9500u);
   ASSERT_TRUE(r->add_to_cell(-97, 0, p.with(13)));
   ASSERT_TRUE(r->add_to_cell(0, 0, p.with(14)));
   EXPECT_EQ(r->get_tile_count(), 3u);
