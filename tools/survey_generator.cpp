@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "las/core/lasheader.hpp"
@@ -129,7 +130,9 @@ void generate_survey(const SurveySpec& spec, LASpoint& point,
   }
 }
 
-bool write_survey(const SurveySpec& spec, const std::string& path) {
+namespace {
+
+bool write_lines(const SurveySpec& spec, const std::vector<std::string>& paths) {
   LASheader header;
   make_survey_header(spec, header);
   LASpoint point;
@@ -137,11 +140,18 @@ bool write_survey(const SurveySpec& spec, const std::string& path) {
                          nullptr)) {
     return false;
   }
-  const bool vzk = path.size() > 4 && path.compare(path.size() - 4, 4, ".vzk") == 0;
-  LASwriterLAS writer;
-  if (!writer.open(path.c_str(), &header, vzk ? (spec.point_type >= 6 ? 3 : 2) : 0)) return false;
+  std::vector<std::unique_ptr<LASwriterLAS>> writers;
+  for (const std::string& path : paths) {
+    const bool vzk = path.size() > 4 && path.compare(path.size() - 4, 4, ".vzk") == 0;
+    writers.push_back(std::make_unique<LASwriterLAS>());
+    if (!writers.back()->open(path.c_str(), &header, vzk ? (spec.point_type >= 6 ? 3 : 2) : 0)) {
+      return false;
+    }
+  }
   bool ok = true;
+  // user_data carries the line number whatever the point source IDs say.
   generate_survey(spec, point, [&](const LASpoint& p) {
+    LASwriterLAS& writer = *writers[writers.size() == 1 ? 0 : p.user_data % writers.size()];
     if (!writer.write_point(&p)) {
       ok = false;
       return false;
@@ -149,7 +159,24 @@ bool write_survey(const SurveySpec& spec, const std::string& path) {
     writer.update_inventory(&p);
     return true;
   });
-  if (ok) ok = writer.update_header(&header, true);
-  writer.close();
+  for (auto& writer : writers) {
+    if (ok) ok = writer->update_header(&header, true);
+    writer->close();
+  }
   return ok;
+}
+
+}  // namespace
+
+bool write_survey(const SurveySpec& spec, const std::string& path) {
+  return write_lines(spec, {path});
+}
+
+bool write_survey_split(const SurveySpec& spec, const std::string& stem,
+                        const std::string& extension) {
+  std::vector<std::string> paths;
+  for (int line = 1; line <= spec.flightlines; line++) {
+    paths.push_back(stem + "_" + std::to_string(line) + "." + extension);
+  }
+  return write_lines(spec, paths);
 }

@@ -36,3 +36,6 @@ void make_survey_header(const SurveySpec& spec, LASheader& header);
 
 // Writes the survey as LAS (or VZK when the name ends in ".vzk").
 bool write_survey(const SurveySpec& spec, const std::string& path);
+// Writes one file per flightline, "<stem>_<line>.<extension>", lines from 1.
+bool write_survey_split(const SurveySpec& spec, const std::string& stem,
+                        const std::string& extension);
