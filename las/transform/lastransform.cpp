@@ -37,7 +37,12 @@ void LAStransform::remove_operation(const char* name) {
 }
 
 void LAStransform::add_set_point_source(U16 value) {
-  remove_operation("set_point_source");
+  for (size_t i = operations_.size(); i-- > 0;) {
+    if (strcmp(operations_[i]->name(), "set_point_source") == 0) {
+      operations_.erase(operations_.begin() + long(i));
+      list_.erase(list_.begin() + long(i));
+    }
+  }
   add_operation(make_set_point_source(value));
 }
 

@@ -86,7 +86,7 @@ class LAStransform {
   void add_operation(std::unique_ptr<LASoperation> operation);
   // Removes the first operation of that name, if any.
   void remove_operation(const char* name);
-  // Replaces any point-source assignment by one with this value, placed
+  // Replaces every point-source assignment by one with this value, placed
   // after all other operations.
   void add_set_point_source(U16 value);
 

@@ -1100,7 +1100,7 @@ TEST(LAStransform, LongCommandsRoundTrip) {
 
 TEST(LAStransform, PointSourceAssignmentStaysLast) {
   LAStransform transform;
-  ASSERT_TRUE(transform.parse("-set_point_source 3 -set_user_data 1"));
+  ASSERT_TRUE(transform.parse("-set_point_source 3 -set_user_data 1 -set_point_source 4"));
   transform.add_set_point_source(10);
   transform.add_set_point_source(20);
   EXPECT_EQ(transform.get_command(), "-set_user_data 1 -set_point_source 20 ");
