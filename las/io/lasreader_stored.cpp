@@ -181,34 +181,79 @@ void LASreaderStored::take_box_from(const LASreader* from) {
   header.max_y = from->header.max_y;
 }
 
+// Stored points passed the area query (and the transform) once already, so
+// later passes only show the area in the header: testing transformed points
+// again could drop them.
+void LASreaderStored::record_query(U32 mode, F64 min_x, F64 min_y, F64 max_x, F64 max_y) {
+  if (!inside) {
+    orig_min_x = header.min_x;
+    orig_min_y = header.min_y;
+    orig_max_x = header.max_x;
+    orig_max_y = header.max_y;
+  }
+  inside = mode;
+  header.min_x = min_x;
+  header.min_y = min_y;
+  header.max_x = max_x;
+  header.max_y = max_y;
+}
+
 bool LASreaderStored::inside_none() {
-  LASreader* current = get_current();
-  if (!current) return false;
-  const bool done = current->inside_none();
-  take_box_from(current);
-  return done;
+  if (inner) {
+    const bool done = inner->inside_none();
+    take_box_from(inner.get());
+    return done;
+  }
+  if (inside) {
+    header.min_x = orig_min_x;
+    header.min_y = orig_min_y;
+    header.max_x = orig_max_x;
+    header.max_y = orig_max_y;
+    inside = 0;
+  }
+  return true;
 }
 
 bool LASreaderStored::inside_tile(F32 ll_x, F32 ll_y, F32 size) {
-  LASreader* current = get_current();
-  if (!current) return false;
-  const bool done = current->inside_tile(ll_x, ll_y, size);
-  take_box_from(current);
-  return done;
+  if (inner) {
+    const bool done = inner->inside_tile(ll_x, ll_y, size);
+    take_box_from(inner.get());
+    return done;
+  }
+  t_ll_x = ll_x;
+  t_ll_y = ll_y;
+  t_size = size;
+  t_ur_x = ll_x + size;
+  t_ur_y = ll_y + size;
+  record_query(1, ll_x, ll_y, F64(ll_x) + size - header.x_scale_factor,
+               F64(ll_y) + size - header.y_scale_factor);
+  return true;
 }
 
 bool LASreaderStored::inside_circle(F64 center_x, F64 center_y, F64 radius) {
-  LASreader* current = get_current();
-  if (!current) return false;
-  const bool done = current->inside_circle(center_x, center_y, radius);
-  take_box_from(current);
-  return done;
+  if (inner) {
+    const bool done = inner->inside_circle(center_x, center_y, radius);
+    take_box_from(inner.get());
+    return done;
+  }
+  c_center_x = center_x;
+  c_center_y = center_y;
+  c_radius = radius;
+  c_radius_squared = radius * radius;
+  record_query(2, center_x - radius, center_y - radius, center_x + radius, center_y + radius);
+  return true;
 }
 
 bool LASreaderStored::inside_rectangle(F64 min_x, F64 min_y, F64 max_x, F64 max_y) {
-  LASreader* current = get_current();
-  if (!current) return false;
-  const bool done = current->inside_rectangle(min_x, min_y, max_x, max_y);
-  take_box_from(current);
-  return done;
+  if (inner) {
+    const bool done = inner->inside_rectangle(min_x, min_y, max_x, max_y);
+    take_box_from(inner.get());
+    return done;
+  }
+  r_min_x = min_x;
+  r_min_y = min_y;
+  r_max_x = max_x;
+  r_max_y = max_y;
+  record_query(3, min_x, min_y, max_x, max_y);
+  return true;
 }
