@@ -132,6 +132,7 @@ bool LASrecordReader::attach(ByteStreamIn* stream) {
     chunkSize_ = configuredChunkSize_;
     pointsInChunk_ = chunkSize_;
     chunkStarted_ = false;
+    broken_ = false;
     dataStart_ = 0;
     current_ = List::NONE;
   } else {
@@ -158,6 +159,7 @@ bool LASrecordReader::startDecoding() {
   }
   dataStart_ = stream_->tell();
   current_ = List::NONE;
+  broken_ = false;
   return true;
 }
 
@@ -165,6 +167,11 @@ bool LASrecordReader::readRecord(U8* const* item_buffers) {
   if (!error_.empty()) error_.clear();
   if (stream_ == nullptr) {
     setError("no input stream");
+    return false;
+  }
+  // The decoder stopped inside this chunk; nothing more comes from it.
+  if (broken_) {
+    error_ = brokenText_;
     return false;
   }
   try {
@@ -199,15 +206,23 @@ bool LASrecordReader::readRecord(U8* const* item_buffers) {
     }
     pointsInChunk_++;
     if (current_ == List::COMPRESSED) {
+      // Records beyond the last chunk's own would be decoded from the table.
+      if (layered_ && pointsInChunk_ > layeredRecords_) throw EndOfData();
       for (U32 i = 0; i < numItems_; i++) {
         compressedReaders_[i]->readItem(item_buffers[i], context);
       }
+      if (lastChunkEnd_ >= 0 && stream_->tell() > lastChunkEnd_) throw EndOfData();
       return true;
     }
+    // Only the last chunk of fixed size holds an unknown number of records.
+    lastChunkEnd_ = (!adaptiveChunks_ && tableComplete_ && currentChunk_ + 1 == numChunks_)
+                        ? chunkStarts_[numChunks_]
+                        : -1;
     for (U32 i = 0; i < numItems_; i++) rawReaders_[i]->readItem(item_buffers[i], context);
     if (layered_) {
       decoder_->start(stream_, false);
-      stream_->get32();  // the chunk's record count; the table already knows it
+      layeredRecords_ = stream_->get32();
+      if (layeredRecords_ == 0) throw DecodingError();
       // The layers must lie before the next chunk when its start is known;
       // otherwise a truncated chunk ends at the end of the input.
       const I64 chunkEnd =
@@ -230,6 +245,7 @@ bool LASrecordReader::readRecord(U8* const* item_buffers) {
   } catch (const EndOfData&) {
     if (decoder_) {
       setError("end-of-file during chunk with index %u", currentChunk_);
+      markBroken();
     } else {
       error_ = "end-of-file";
     }
@@ -237,9 +253,17 @@ bool LASrecordReader::readRecord(U8* const* item_buffers) {
     setError("chunk with index %u of %u is corrupt", currentChunk_, tabledChunks_);
     if (currentChunk_ + 1 < tabledChunks_ && stream_->seek(chunkStarts_[currentChunk_ + 1])) {
       pointsInChunk_ = chunkSize_;
+    } else {
+      markBroken();
     }
   }
   return false;
+}
+
+void LASrecordReader::markBroken() {
+  // The decoder may have stopped halfway through renormalising.
+  broken_ = true;
+  brokenText_ = error_;
 }
 
 bool LASrecordReader::readChunkTable() {

@@ -38,6 +38,8 @@ class LASrecordReader {
 
   U32 chunkSize() const { return chunkSize_; }
   U32 tabledChunks() const { return tabledChunks_; }
+  // File positions of the chunks known so far (and of the table after them).
+  const std::vector<I64>& chunkStarts() const { return chunkStarts_; }
 
  private:
   enum class List { NONE, RAW, COMPRESSED };
@@ -46,6 +48,7 @@ class LASrecordReader {
   bool readChunkTableBody(I64 tablePosition, I64 firstChunk, I64 end, bool& countRead);
   bool moveToChunk(U32 chunk);
   bool skipRecords(U64 count);
+  void markBroken();
   void setError(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void setWarning(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -71,6 +74,10 @@ class LASrecordReader {
   U32 layerSelection_;
   I64 dataStart_ = 0;
   bool chunkStarted_ = false;
+  bool broken_ = false;
+  std::string brokenText_;
+  I64 lastChunkEnd_ = -1;   // end of the last fixed-size chunk, -1 elsewhere
+  U32 layeredRecords_ = 0;  // records of the current layered chunk
   U32 recordLength_ = 0;
   LASpoint scratch_;
   std::string error_;
