@@ -943,8 +943,10 @@ Parsed parse_scan_angle(OptionScan& scan, LAStransform& transform) {
     // Points without the extended scan angle keep it in 8 bits: clamp, never wrap.
     const I32 nearest = I32((a >= 0.0f) ? a + 0.5f : a - 0.5f);
     if (nearest > 127 || nearest < -128) {
-      print_warning("scan angle %g exceeds the scan angle rank and is clamped to %d there\n", a,
-                    int(round_clamp8(a)));
+      print_warning(
+          "scan angle %g does not fit the scan angle rank of points without extended scan "
+          "angle and is clamped to %d for them\n",
+          a, int(round_clamp8(a)));
     }
     return add<LASoperationSetScanAngle>(scan, transform, a);
   }
