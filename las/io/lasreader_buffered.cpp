@@ -123,13 +123,11 @@ void LASreaderBuffered::unpack_point(U32 index) {
   }
 }
 
-bool LASreaderBuffered::fit_quantization() {
+bool LASreaderBuffered::fit_quantization(const F64* mins, const F64* maxs) {
   static const char* const scale_names[3] = {"x_scale_factor", "y_scale_factor", " z_scale_factor"};
   static const char* const offset_names[3] = {"x_offset", "y_offset", "z_offset"};
   F64* scale[3] = {&header.x_scale_factor, &header.y_scale_factor, &header.z_scale_factor};
   F64* offset[3] = {&header.x_offset, &header.y_offset, &header.z_offset};
-  const F64 mins[3] = {header.min_x, header.min_y, header.min_z};
-  const F64 maxs[3] = {header.max_x, header.max_y, header.max_z};
   requantize = false;
   for (int a = 0; a < 3; a++) {
     requantizer.orig_scale[a] = requantizer.new_scale[a] = *scale[a];
@@ -203,10 +201,24 @@ bool LASreaderBuffered::open() {
   }
   blocks.clear();
   buffer_points = 0;
+  requantize = false;
 
   if (neighbor_factory->get_file_count()) {
-    neighbor_factory->set_inside_rectangle(header.min_x - buffer_size, header.min_y - buffer_size,
-                                           header.max_x + buffer_size, header.max_y + buffer_size);
+    const F64 b = buffer_size;
+    // Buffer points are stored in one quantization with the tile's points,
+    // so it must hold every place a buffer point can come from: the grown
+    // tile, at the heights of the neighbours.
+    F64 mins[3] = {header.min_x - b, header.min_y - b, header.min_z};
+    F64 maxs[3] = {header.max_x + b, header.max_y + b, header.max_z};
+    for (const LASreaderFactory::InputFile& f : neighbor_factory->get_files()) {
+      LASreaderLAS peek;
+      if (peek.open(f.name.c_str(), 4096, true) && peek.point_count > 0) {
+        if (peek.header.min_z < mins[2]) mins[2] = peek.header.min_z;
+        if (peek.header.max_z > maxs[2]) maxs[2] = peek.header.max_z;
+      }
+    }
+    if (!fit_quantization(mins, maxs)) return false;
+    neighbor_factory->set_inside_rectangle(mins[0], mins[1], maxs[0], maxs[1]);
     const F64 scale[3] = {header.x_scale_factor, header.y_scale_factor, header.z_scale_factor};
     const F64 offset[3] = {header.x_offset, header.y_offset, header.z_offset};
     neighbor_factory->set_scale_factor(scale);
@@ -269,7 +281,6 @@ bool LASreaderBuffered::open() {
     }
     print_message("LASreaderBuffered: adding %u buffer points.\n", buffer_points);
   }
-  if (!fit_quantization()) return false;
 
   point_count = header.number_of_point_records ? I64(header.number_of_point_records)
                                                : I64(header.extended_number_of_point_records);
@@ -293,8 +304,8 @@ bool LASreaderBuffered::fetch_point() {
     tile_done = true;
   }
   if (buffer_next < buffer_points) {
+    // Buffer points were read into the final quantization already.
     unpack_point(buffer_next++);
-    if (requantize) requantizer.convert(point);
     points_read++;
     return true;
   }
@@ -306,6 +317,7 @@ bool LASreaderBuffered::fetch_point() {
 bool LASreaderBuffered::remove_buffer() {
   blocks.clear();
   buffer_points = 0;
+  requantize = false;
   buffer_next = 0;
   if (header.vlr_lasoriginal) {
     point_count = header.vlr_lasoriginal->number_of_point_records;

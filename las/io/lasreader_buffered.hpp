@@ -53,7 +53,8 @@ class LASreaderBuffered : public LASreader {
  private:
   void pack_point();
   void unpack_point(U32 index);
-  bool fit_quantization();
+  // Fits the box into the header's quantization, changing it if needed.
+  bool fit_quantization(const F64* mins, const F64* maxs);
 
   std::unique_ptr<LASreaderFactory> tile_factory;
   std::unique_ptr<LASreaderFactory> neighbor_factory;
