@@ -75,6 +75,7 @@ RunResult run_tool(const std::vector<std::string>& args, const std::string& dir,
 struct Record {
   I32 X, Y;
   U16 source;
+  U8 user_data;
   I8 scan_angle_rank;
   U8 classification;
   U8 extended_classification;
@@ -92,6 +93,7 @@ std::vector<Record> read_records(const std::string& path, LASheader* header_out 
     r.X = p.X;
     r.Y = p.Y;
     r.source = p.point_source_ID;
+    r.user_data = p.user_data;
     r.scan_angle_rank = p.scan_angle_rank;
     r.classification = p.classification;
     r.extended_classification = p.extended_classification;
@@ -456,6 +458,80 @@ TEST_F(TrevalonRun, DamagedInputs) {
             std::string::npos)
       << bad.err;
   EXPECT_FALSE(platform::file_exists(dir.file("bad_out.las").c_str()));
+}
+
+TEST_F(TrevalonRun, RecoveredFlightlinesMatchTheModel) {
+  SurveySpec spec;
+  spec.flightlines = 3;
+  spec.points = 24000;
+  spec.line_length = 150.0;
+  spec.swath = 80.0;
+  spec.zero_point_source = true;
+  ASSERT_TRUE(write_survey(spec, dir.file("zero.las")));
+  // Without recovery every point is one flightline: nothing to mark.
+  RunResult plain = run_tool({"-i", "zero.las", "-o", "plain.las"}, dir.path());
+  EXPECT_EQ(plain.code, 0);
+  EXPECT_EQ(plain.err,
+            "WARNING: input has only one flightline ID 0. there is no overlap to compute.\n");
+
+  RunResult r =
+      run_tool({"-i", "zero.las", "-o", "recovered.las", "-recover_flightlines", "-v"}, dir.path());
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("recovered 3 flight lines\n"), std::string::npos) << r.err;
+  LASheader h;
+  std::vector<Record> in = read_records(dir.file("zero.las"), &h);
+  // The generator's lines are separated by turns, so recovery finds its numbering.
+  for (Record& rec : in) rec.source = U16(rec.user_data + 1);
+  const std::vector<bool> marks = model_marks(in, h, 1.0, false);
+  const std::vector<Record> out = read_records(dir.file("recovered.las"));
+  ASSERT_EQ(out.size(), in.size());
+  size_t marked = 0;
+  for (size_t i = 0; i < in.size(); i++) {
+    marked += marks[i];
+    EXPECT_EQ(out[i].source, 0);  // stored IDs are written unchanged
+    ASSERT_EQ(int(out[i].classification), marks[i] ? 12 : int(in[i].classification)) << i;
+  }
+  EXPECT_GT(marked, in.size() / 20);
+}
+
+TEST_F(TrevalonRun, MoreCommandLines) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string err;
+  } cases[] = {
+      {{"-i", "s1.las", "-o", "t.las", "-otrl", "-inside", "0", "0", "1e9", "1e9", "-quiet"},
+       1,
+       "ERROR: inside queries and '-otrl' cannot currently be combined.\n"},
+      {{"-stdin", "-o", "t.las", "-itrl", "-quiet"},
+       1,
+       "ERROR: cannot use '-itrl' for piped input\n"},
+      {{"-i", "s1.las", "-o", "t.las", "\x96version"}, 0, "trevalon (Quintrel) version 200304\n"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = run_tool(c.args, dir.path());
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_EQ(r.err, c.err);
+  }
+
+  // The last -classify_as wins; removal goes before classification.
+  RunResult twice = run_tool(
+      {"-i", "s1.las", "-o", "c9.las", "-classify_as", "3", "-classify_as", "9"}, dir.path());
+  ASSERT_EQ(twice.code, 0) << twice.err;
+  RunResult removing = run_tool(
+      {"-i", "s1.las", "-o", "rm.las", "-remove_overage", "-classify_as", "7"}, dir.path());
+  ASSERT_EQ(removing.code, 0) << removing.err;
+  const std::vector<Record> in = read_records(dir.file("s1.las"));
+  const std::vector<Record> c9 = read_records(dir.file("c9.las"));
+  const std::vector<Record> rm = read_records(dir.file("rm.las"));
+  ASSERT_EQ(c9.size(), in.size());
+  size_t nine = 0;
+  for (size_t i = 0; i < in.size(); i++) {
+    EXPECT_NE(c9[i].classification, 3);
+    nine += c9[i].classification == 9;
+  }
+  EXPECT_EQ(rm.size() + nine, in.size());
+  for (const Record& r : rm) EXPECT_NE(r.classification, 7);
 }
 
 }  // namespace
