@@ -13,23 +13,24 @@
 #include "las/core/laspoint.hpp"
 #include "las/core/option_text.hpp"
 #include "las/core/types.hpp"
+#include "las/filter/lasfilter.hpp"
 #include "las/transform/lastransform.hpp"
 
 namespace transform_detail {
 
-// Field-mask bits (the same as the filter's).
-constexpr U32 MASK_Z = 1;
-constexpr U32 MASK_CLASSIFICATION = 2;
-constexpr U32 MASK_FLAGS = 4;
-constexpr U32 MASK_INTENSITY = 8;
-constexpr U32 MASK_SCAN_ANGLE = 16;
-constexpr U32 MASK_USER_DATA = 32;
-constexpr U32 MASK_POINT_SOURCE = 64;
-constexpr U32 MASK_GPS_TIME = 128;
-constexpr U32 MASK_RGB = 256;
-constexpr U32 MASK_NIR = 512;
-constexpr U32 MASK_WAVEPACKET = 1024;
-constexpr U32 MASK_ATTRIBUTES = 0xFFFF0000u;
+// Field-mask bits, shared with the filter.
+constexpr U32 MASK_Z = LAS_FIELD_Z;
+constexpr U32 MASK_CLASSIFICATION = LAS_FIELD_CLASSIFICATION;
+constexpr U32 MASK_FLAGS = LAS_FIELD_FLAGS;
+constexpr U32 MASK_INTENSITY = LAS_FIELD_INTENSITY;
+constexpr U32 MASK_SCAN_ANGLE = LAS_FIELD_SCAN_ANGLE;
+constexpr U32 MASK_USER_DATA = LAS_FIELD_USER_DATA;
+constexpr U32 MASK_POINT_SOURCE = LAS_FIELD_POINT_SOURCE;
+constexpr U32 MASK_GPS_TIME = LAS_FIELD_GPS_TIME;
+constexpr U32 MASK_RGB = LAS_FIELD_RGB;
+constexpr U32 MASK_NIR = LAS_FIELD_NIR;
+constexpr U32 MASK_WAVEPACKET = LAS_FIELD_WAVEPACKET;
+constexpr U32 MASK_ATTRIBUTES = LAS_FIELD_EXTRA_BYTES;
 
 // One option under the parser's cursor.
 class OptionScan {
