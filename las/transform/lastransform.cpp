@@ -51,9 +51,8 @@ void LAStransform::set_filter(std::unique_ptr<LASfilter> filter) {
   if (!filter_) filtered_ = false;
 }
 
-void LAStransform::transform(LASpoint* point) {
-  if (filter_ && filter_->filter(point)) return;
-  for (LASoperation* operation : list_) operation->transform(point);
+bool LAStransform::filtered_out(const LASpoint* point) {
+  return filter_->filter(point);
 }
 
 void LAStransform::reset() {

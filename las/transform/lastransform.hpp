@@ -99,7 +99,10 @@ class LAStransform {
 
   // Points the filter drops are left as they are; all others pass through
   // every operation in order.
-  void transform(LASpoint* point);
+  void transform(LASpoint* point) {
+    if (filter_ && filtered_out(point)) return;
+    for (LASoperation* operation : list_) operation->transform(point);
+  }
   // Starts a new pass: operations and the held filter restore their state.
   void reset();
 
@@ -119,6 +122,8 @@ class LAStransform {
   void clean();
 
  private:
+  bool filtered_out(const LASpoint* point);
+
   std::vector<std::unique_ptr<LASoperation>> operations_;
   std::vector<LASoperation*> list_;  // the same, for the per-point loop
   bool filtered_ = false;
