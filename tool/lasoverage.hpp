@@ -28,7 +28,7 @@
 #include "las/core/laspoint.hpp"
 #include "las/core/types.hpp"
 #include "raster/lasraster.hpp"
-#include "tool/lasignore.hpp"
+#include "las/core/lasignore.hpp"
 
 class LASoverage {
  public:

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "las/core/argcursor.hpp"
+#include "las/core/lasignore.hpp"
 #include "las/core/messages.hpp"
 #include "las/core/platform.hpp"
 #include "las/filter/lasfilter.hpp"
@@ -312,7 +313,7 @@ bool LASreaderFactory::parse(int argc, char* argv[], bool allow_ignore) {
     if (args.is(i, "-h")) {
       LASfilter().usage();
       LAStransform().usage();
-      (void)allow_ignore;
+      if (allow_ignore) LASignore().usage();
       usage();
       return true;
     } else if (args.is(i, "-i") || args.is(i, "-neighbors")) {
@@ -334,8 +335,12 @@ bool LASreaderFactory::parse(int argc, char* argv[], bool allow_ignore) {
       args.consume(i);
       i = j - 1;
     } else if (strncmp(arg, "-ignore_", 8) == 0) {
-      print_error("this tool does not process '-ignore_xxxx' options\n");
-      return false;
+      if (!allow_ignore) {
+        print_error("this tool does not process '-ignore_xxxx' options\n");
+        return false;
+      }
+      if (!ignore) ignore = std::make_unique<LASignore>();
+      if (!ignore->parse(argc, argv, &i)) return false;
     } else if (args.is(i, "-inside_tile")) {
       if (!args.has(i, 3)) {
         print_error("'%s' needs 3 arguments: ll_x ll_y size\n", arg);
@@ -707,10 +712,11 @@ bool LASreaderFactory::parse(int argc, char* argv[], bool allow_ignore) {
       args.consume(i);
     }
   }
-  return finish_parse(argc, argv, false);
+  return finish_parse(argc, argv);
 }
 
-bool LASreaderFactory::finish_parse(int argc, char* argv[], bool) {
+bool LASreaderFactory::finish_parse(int argc, char* argv[]) {
+  if (ignore && ignore->is_empty()) ignore.reset();
   if (!neighbors.empty()) {
     if (files.size() > 1) {
       print_error("neighbors only supported for one buffered input file, not for %d\n",

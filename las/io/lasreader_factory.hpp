@@ -120,13 +120,14 @@ class LASreaderFactory {
 
   LASfilter* get_filter() const { return filter; }
   LAStransform* get_transform() const { return transform; }
-  LASignore* get_ignore() const { return nullptr; }
+  // The ignore rules, or nullptr when none were given.
+  LASignore* get_ignore() const { return ignore.get(); }
 
  private:
   bool add_file(InputFile file, bool unique, std::vector<InputFile>& list);
   bool add_name(const char* name, bool unique, std::vector<InputFile>& list);
   bool add_list(const char* list_name, bool unique, std::vector<InputFile>& list);
-  bool finish_parse(int argc, char* argv[], bool filtered_transform_given);
+  bool finish_parse(int argc, char* argv[]);
   std::unique_ptr<LASreader> open_merged();
   std::unique_ptr<LASreader> open_buffered(const char* main_name);
   std::unique_ptr<LASreader> open_single(const std::string& name);
@@ -186,4 +187,5 @@ class LASreaderFactory {
   std::unique_ptr<LAStransform> owned_transform;
   LASfilter* filter = nullptr;
   LAStransform* transform = nullptr;
+  std::unique_ptr<LASignore> ignore;
 };

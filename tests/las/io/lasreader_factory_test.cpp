@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "las/core/lasignore.hpp"
 #include "las/filter/lasfilter.hpp"
 #include "las/io/lasreader_las.hpp"
 #include "las/io/lasreader_merged.hpp"
@@ -181,6 +182,32 @@ TEST(LASreaderFactoryParse, RefusesBadOptions) {
     EXPECT_FALSE(p.ok) << c.args[0];
     EXPECT_EQ(p.messages, c.message);
   }
+}
+
+TEST(LASreaderFactoryParse, IgnoreRulesWhenTheToolTakesThem) {
+  ThreeFiles t;
+  LASreaderFactory factory;
+  OwnedArgs args({"-i", t.a, "-ignore_class", "2", "7", "-stored", "-v"});
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(factory.parse(args.argc(), args.argv(), true));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(std::string(args.argv()[7]), "-v");
+  for (int i = 1; i < 7; i++) EXPECT_EQ(args.argv()[i][0], '\0');
+  LASignore* rules = factory.get_ignore();
+  ASSERT_NE(rules, nullptr);
+  LASpoint point;
+  point.classification = 7;
+  EXPECT_TRUE(rules->ignore(point));
+  point.classification = 3;
+  EXPECT_FALSE(rules->ignore(point));
+  // Every reader handed out carries them, wrapped or not.
+  std::unique_ptr<LASreader> reader = factory.open();
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(reader->get_ignore(), rules);
+
+  LASreaderFactory none;
+  ASSERT_TRUE(parse(none, {"-i", t.a}).ok);
+  EXPECT_EQ(none.open()->get_ignore(), nullptr);
 }
 
 TEST(LASreaderFactoryParse, ExtraAttributesForTextInput) {

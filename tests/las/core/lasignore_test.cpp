@@ -1,4 +1,4 @@
-#include "tool/lasignore.hpp"
+#include "las/core/lasignore.hpp"
 
 #include <gtest/gtest.h>
 
