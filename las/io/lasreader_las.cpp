@@ -113,6 +113,10 @@ bool check_items(const std::vector<LASitem>& items) {
 LASreaderLAS::LASreaderLAS() = default;
 
 LASreaderLAS::~LASreaderLAS() {
+  // The filter and transform may already be gone; only an explicit close
+  // reports the transform's overflows.
+  transform = nullptr;
+  filter = nullptr;
   if (reader || stream) close(true);
 }
 

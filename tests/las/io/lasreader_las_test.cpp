@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "las/core/bytestream_in.hpp"
+#include "las/core/bytestream_out.hpp"
+#include "las/io/laswriter_las.hpp"
 #include "tests/support/las_builder.hpp"
 #include "tests/support/test_data.hpp"
 
@@ -21,6 +23,12 @@ BuiltRecord record(const char* user_id, U16 id, std::vector<U8> data, const char
   r.description = d;
   r.data = std::move(data);
   return r;
+}
+
+U32 u32_of(const std::vector<U8>& b, size_t at) {
+  U32 v;
+  memcpy(&v, b.data() + at, 4);
+  return v;
 }
 
 std::vector<U8> geo_keys(U16 declared, U16 present) {
@@ -504,6 +512,79 @@ TEST(LASreaderLAS, OpenFailures) {
             "ERROR: file pointer is zero\n"
             "ERROR: ByteStreamIn* pointer is zero\n");
   EXPECT_FALSE(reader.read_point());
+}
+
+}  // namespace
+
+namespace {
+
+// A compressed copy, in memory, of a built format-1 file.
+std::vector<U8> compressed(I64 points, I32 chunk_size) {
+  LasBuildSpec spec;
+  spec.num_points = points;
+  const std::vector<U8> plain = build_las(spec);
+  LASreaderLAS reader;
+  EXPECT_TRUE(reader.open(std::make_unique<ByteStreamInArrayLE>(plain.data(), I64(plain.size()))));
+  ByteStreamOutArrayLE out;
+  LASwriterLAS writer;
+  EXPECT_TRUE(writer.open(&out, &reader.header, 2, 0, chunk_size));
+  while (reader.read_point()) writer.write_point(&reader.point);
+  writer.close();
+  return std::vector<U8>(out.data(), out.data() + out.size());
+}
+
+TEST(LASreaderLAS, DamagedCompressedPointsFailTheRead) {
+  std::vector<U8> bytes = compressed(1000, 100);
+  const U32 offset = u32_of(bytes, las_offset::offset_to_point_data);
+  // Scramble the middle of the point data.
+  for (size_t i = 0; i < 16; i++) bytes[(offset + bytes.size()) / 2 + i] ^= 0x5A;
+  LASreaderLAS reader;
+  ASSERT_TRUE(open_bytes(reader, bytes).ok);
+  EXPECT_EQ(reader.get_format(), 2);
+  testing::internal::CaptureStderr();
+  I64 n = 0;
+  while (reader.read_point()) n++;
+  const std::string err = testing::internal::GetCapturedStderr();
+  // The damage lies in the chunk of points 500 to 599; where exactly the
+  // decoder notices it is its own business.
+  EXPECT_GE(n, 500);
+  EXPECT_LT(n, 600);
+  const std::string expected = "ERROR: 'chunk with index 5 of 11 is corrupt' after " +
+                               std::to_string(n) + " of 1000 points for ''\n";
+  EXPECT_EQ(err, expected);
+  EXPECT_TRUE(reader.failed());
+  EXPECT_FALSE(reader.truncated());
+}
+
+TEST(LASreaderLAS, WalkOverCompressorRecordsStaysInsideTheFile) {
+  struct Case {
+    const char* user_id;
+    U16 record_id;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"someone", 5, "ERROR: trying to read 1000000 internal EVLRs. ignoring ...\n"},
+      {"Quintrel", 30, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<U8> bytes = compressed(50, -1);
+    // One record header of length 0 at the end of the file, then a count
+    // that claims a million of them.
+    const U64 first = bytes.size();
+    bytes.resize(bytes.size() + 60, 0);
+    memcpy(bytes.data() + first + 2, c.user_id, strlen(c.user_id));
+    put_u16(bytes, first + 18, c.record_id);
+    const size_t payload = 227 + 54;
+    put_u64(bytes, payload + 16, 1000000);
+    put_u64(bytes, payload + 24, first);
+    LASreaderLAS reader;
+    const Opened o = open_bytes(reader, bytes);
+    ASSERT_TRUE(o.ok) << c.user_id;
+    EXPECT_EQ(o.err, c.err) << c.user_id;
+    I64 n = 0;
+    while (reader.read_point()) n++;
+    EXPECT_EQ(n, 50);
+  }
 }
 
 }  // namespace
