@@ -1,6 +1,7 @@
 #include "las/codec/lasitem_point14.hpp"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -351,91 +352,93 @@ struct Fields {
   bool gpsChanged = false;
 };
 
+// The codecs address the point's fields through its byte image: the POINT10
+// image in bytes 0-19, then the extended fields (bit fields in bytes 22 and
+// 24), then the GPS time.
+static_assert(offsetof(LASpoint, extended_scan_angle) == 20, "extended scan angle");
+static_assert(offsetof(LASpoint, extended_classification) == 23, "extended classification");
+static_assert(offsetof(LASpoint, marked_deleted) == 25, "extended returns in byte 24");
+constexpr size_t kGpsTimeAt = offsetof(LASpoint, gps_time);
+
 // What the raw POINT14 writer stores for a point, so that a chunk's raw first
 // record and its coded records agree whatever mix of legacy and extended
 // fields the point carries.
 inline void loadForWriting(const U8* item, Fields& f) {
-  const LASpoint& p = *reinterpret_cast<const LASpoint*>(item);
-  f.X = p.X;
-  f.Y = p.Y;
-  f.Z = p.Z;
-  f.intensity = p.intensity;
-  U32 flags = p.synthetic_flag | (p.keypoint_flag << 1) | (p.withheld_flag << 2) |
-              (p.scan_direction_flag << 4) | (p.edge_of_flight_line << 5);
-  if (p.extended_layout) {
-    flags |= p.extended_classification_flags & 8;
-    f.channel = p.extended_scanner_channel;
-    f.classification = p.classification ? p.classification : p.extended_classification;
-    f.returnNumber = p.extended_return_number;
-    f.numberOfReturns = p.extended_number_of_returns;
-    f.scanAngle = p.extended_scan_angle;
+  memcpy(&f.X, item, 4);
+  memcpy(&f.Y, item + 4, 4);
+  memcpy(&f.Z, item + 8, 4);
+  memcpy(&f.intensity, item + 12, 2);
+  const U32 legacyReturns = item[14];
+  const U32 legacyClass = item[15];
+  const U32 extended = item[22];
+  U32 flags = (legacyClass >> 5) | ((legacyReturns >> 6) << 4);
+  if (extended & 3) {
+    flags |= (extended >> 4) & 8;
+    f.channel = U8((extended >> 2) & 3);
+    f.classification = (legacyClass & 31) ? U8(legacyClass & 31) : item[23];
+    f.returnNumber = item[24] & 15;
+    f.numberOfReturns = item[24] >> 4;
+    memcpy(&f.scanAngle, item + 20, 2);
   } else {
     f.channel = 0;
-    f.classification = p.classification;
-    f.returnNumber = p.return_number;
-    f.numberOfReturns = p.number_of_returns;
-    f.scanAngle = I16(round_half_away(F32(p.scan_angle_rank) / 0.006f));
+    f.classification = U8(legacyClass & 31);
+    f.returnNumber = U8(legacyReturns & 7);
+    f.numberOfReturns = U8((legacyReturns >> 3) & 7);
+    f.scanAngle = I16(round_half_away(F32(I8(item[16])) / 0.006f));
   }
   f.flags = U8(flags);
-  f.userData = p.user_data;
-  f.pointSource = p.point_source_ID;
-  memcpy(&f.gpsTime, &p.gps_time, 8);
+  f.userData = item[17];
+  memcpy(&f.pointSource, item + 18, 2);
+  memcpy(&f.gpsTime, item + kGpsTimeAt, 8);
 }
 
 // The stored fields of a point that the raw POINT14 reader just filled.
 inline void loadDecoded(const U8* item, Fields& f) {
-  const LASpoint& p = *reinterpret_cast<const LASpoint*>(item);
-  f.X = p.X;
-  f.Y = p.Y;
-  f.Z = p.Z;
-  f.intensity = p.intensity;
-  f.flags = U8(p.extended_classification_flags | (p.scan_direction_flag << 4) |
-               (p.edge_of_flight_line << 5));
-  f.channel = p.extended_scanner_channel;
-  f.classification = p.extended_classification;
-  f.returnNumber = p.extended_return_number;
-  f.numberOfReturns = p.extended_number_of_returns;
-  f.scanAngle = p.extended_scan_angle;
-  f.userData = p.user_data;
-  f.pointSource = p.point_source_ID;
-  memcpy(&f.gpsTime, &p.gps_time, 8);
+  memcpy(&f.X, item, 4);
+  memcpy(&f.Y, item + 4, 4);
+  memcpy(&f.Z, item + 8, 4);
+  memcpy(&f.intensity, item + 12, 2);
+  f.flags = U8((item[22] >> 4) | ((item[14] >> 6) << 4));
+  f.channel = U8((item[22] >> 2) & 3);
+  f.classification = item[23];
+  f.returnNumber = item[24] & 15;
+  f.numberOfReturns = item[24] >> 4;
+  memcpy(&f.scanAngle, item + 20, 2);
+  f.userData = item[17];
+  memcpy(&f.pointSource, item + 18, 2);
+  memcpy(&f.gpsTime, item + kGpsTimeAt, 8);
 }
 
 // Fills the legacy and extended fields of a point as the raw reader does.
 inline void store(const Fields& f, U8* item) {
-  LASpoint& p = *reinterpret_cast<LASpoint*>(item);
-  p.X = f.X;
-  p.Y = f.Y;
-  p.Z = f.Z;
-  p.intensity = f.intensity;
-  const U32 r = f.returnNumber;
-  const U32 n = f.numberOfReturns;
+  U8 image[25];
+  memcpy(image, &f.X, 4);
+  memcpy(image + 4, &f.Y, 4);
+  memcpy(image + 8, &f.Z, 4);
+  memcpy(image + 12, &f.intensity, 2);
+  U32 r = f.returnNumber;
+  U32 n = f.numberOfReturns;
+  const U32 extendedReturns = r | (n << 4);
   if (n > 7) {
-    p.number_of_returns = 7;
-    p.return_number = (r <= 6) ? r : (r >= n ? 7 : 6);
+    r = (r <= 6) ? r : (r >= n ? 7 : 6);
+    n = 7;
   } else {
-    p.return_number = r & 7;
-    p.number_of_returns = n;
+    r &= 7;
   }
-  p.scan_direction_flag = (f.flags >> 4) & 1;
-  p.edge_of_flight_line = (f.flags >> 5) & 1;
-  p.synthetic_flag = f.flags & 1;
-  p.keypoint_flag = (f.flags >> 1) & 1;
-  p.withheld_flag = (f.flags >> 2) & 1;
-  p.classification = (f.classification < 32) ? f.classification : 0;
+  image[14] = U8(r | (n << 3) | (U32(f.flags >> 4) << 6));
+  image[15] = U8((f.classification < 32 ? f.classification : 0) | ((f.flags & 7u) << 5));
   I64 rank = round_half_away(F32(f.scanAngle) * 0.006f);
   if (rank < -128) rank = -128;
   if (rank > 127) rank = 127;
-  p.scan_angle_rank = I8(rank);
-  p.user_data = f.userData;
-  p.point_source_ID = f.pointSource;
-  p.extended_scan_angle = f.scanAngle;
-  p.extended_scanner_channel = f.channel;
-  p.extended_classification_flags = f.flags & 15;
-  p.extended_classification = f.classification;
-  p.extended_return_number = r;
-  p.extended_number_of_returns = n;
-  memcpy(&p.gps_time, &f.gpsTime, 8);
+  image[16] = U8(I8(rank));
+  image[17] = f.userData;
+  memcpy(image + 18, &f.pointSource, 2);
+  memcpy(image + 20, &f.scanAngle, 2);
+  image[22] = U8((item[22] & 3) | (f.channel << 2) | ((f.flags & 15u) << 4));
+  image[23] = f.classification;
+  image[24] = U8(extendedReturns);
+  memcpy(item, image, 25);
+  memcpy(item + kGpsTimeAt, &f.gpsTime, 8);
 }
 
 inline U32 changedValuesIndex(const Fields& last) {

@@ -252,6 +252,60 @@ TEST(Point14Layers, GarbageLayersFailCleanly) {
   }
 }
 
+// Damaged bytes anywhere in the chunks: a damaged chunk is reported as
+// corrupt (or, undetected, delivers wrong values) and costs only itself.
+TEST(Point14Layers, RandomDamageFailsCleanly) {
+  const std::vector<LASitem> items = itemsFor(10, 2, 3);
+  const std::vector<Record> records = makeRecords(items, Pattern::Channels, 400, 12);
+  const Vorzak config = layeredConfig(items, 100);
+  const Encoded enc = encode(config, records);
+  ASSERT_TRUE(enc.ok);
+  U64 table;
+  memcpy(&table, enc.bytes.data(), 8);
+  std::vector<size_t> chunkEnds;
+  for (size_t at = 8; at < table; at = chunkEnds.back()) {
+    chunkEnds.push_back(parseChunk(enc.bytes, items, at).end);
+  }
+  ASSERT_EQ(chunkEnds.size(), 4u);
+  std::mt19937 rng(8);
+  U32 failures = 0;
+  for (U32 trial = 0; trial < 150; trial++) {
+    std::vector<U8> bytes = enc.bytes;
+    bool damaged[4] = {false, false, false, false};
+    for (U32 k = 0; k < 1 + trial % 3; k++) {
+      const size_t at = 8 + rng() % (table - 8);
+      bytes[at] ^= U8(1 + rng() % 255);
+      damaged[std::upper_bound(chunkEnds.begin(), chunkEnds.end(), at) - chunkEnds.begin()] = true;
+    }
+    LASscaleOffset so;
+    LASpoint p;
+    p.init_items(&so, items, nullptr);
+    LASrecordReader reader;
+    ByteStreamInArrayLE in(bytes.data(), I64(bytes.size()));
+    ASSERT_TRUE(reader.configure(U32(items.size()), items.data(), &config));
+    ASSERT_TRUE(reader.attach(&in));
+    U32 next = 0;  // the record the next read delivers
+    for (U32 calls = 0; calls < 404 && next < 400; calls++) {
+      if (reader.readRecord(p.item_targets.data())) {
+        // Undamaged chunks read correctly, also after a damaged one.
+        if (!damaged[next / 100]) {
+          ASSERT_EQ(storeRecord(p), records[next]) << "record " << next;
+        }
+        next++;
+        continue;
+      }
+      failures++;
+      const std::string& e = reader.errorText();
+      U32 chunk = 0;
+      ASSERT_EQ(sscanf(e.c_str(), "chunk with index %u of 5 is corrupt", &chunk), 1) << e;
+      ASSERT_TRUE(damaged[chunk]) << e;
+      next = 100 * (chunk + 1);
+    }
+    EXPECT_EQ(next, 400u);
+  }
+  EXPECT_GT(failures, 0u);
+}
+
 // A GPS time layer that switches sequence twice in a row cannot come from a
 // writer; the reader refuses it instead of looping.
 TEST(Point14Layers, ChainedSequenceSwitchesAreCorrupt) {

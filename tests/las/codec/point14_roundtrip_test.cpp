@@ -54,6 +54,27 @@ TEST(Point14RoundTrip, EveryTypeVersionPatternAndChunking) {
   }
 }
 
+// The configuration a writer makes for a point type: compressor 3, the
+// point14 family in version 3, fixed or adaptive chunks.
+TEST(Point14RoundTrip, WriterConfiguration) {
+  for (U8 type = 6; type <= 10; type++) {
+    for (I64 chunk : {I64(-1), I64(0), I64(77)}) {
+      SCOPED_TRACE(testing::Message() << "type " << int(type) << " chunk " << chunk);
+      Vorzak config;
+      std::vector<LASitem> items;
+      ASSERT_TRUE(config.itemsForPointType(items, type, U16(base_point_size(type) + 5)));
+      ASSERT_TRUE(config.setup(items, Vorzak::LAYERED_CHUNKED));
+      if (chunk >= 0) {
+        ASSERT_TRUE(config.assignChunkSize(U32(chunk)));
+      }
+      ASSERT_TRUE(config.assignVersion(2));
+      for (const LASitem& item : config.items) ASSERT_EQ(item.version, 3);
+      const std::vector<Record> records = makeRecords(config.items, Pattern::Channels, 500, type);
+      expectRoundTrip(config, records, chunk == 0 ? 123 : 0);
+    }
+  }
+}
+
 TEST(Point14RoundTrip, SharedLas14Samples) {
   SKIP_WITHOUT_SHARED_DATA(dir);
   const char* files[] = {"test1_4.las", "1_4_w_evlr.las", "simple1_4.las",
