@@ -22,8 +22,11 @@ int SymbolModel::reset() {
     if (encodeOnly || n <= 16) {
       lookupSize = 0;
     } else {
+      // Any table finds the same symbol; one of about two cells per symbol
+      // leaves little to search. Up to 512 cells the codes of the top
+      // symbol's rounding remainder still fall on the last two entries.
       U32 bits = 3;
-      while (n > (1u << (bits + 2))) bits++;
+      while ((1u << bits) < 2 * n && bits < 9) bits++;
       lookupSize = 1u << bits;
       lookupShift = entropy::kSymbolPrecision - bits;
       entries += lookupSize + 2;

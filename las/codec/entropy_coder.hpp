@@ -180,7 +180,11 @@ inline void EntropyEncoder::emit(U8 byte) {
     pendingFF_++;
     return;
   }
-  if (hasPending_) flushHeld();
+  if (pendingFF_ == 0) {
+    if (hasPending_) put(pending_);
+  } else {
+    flushHeld();
+  }
   pending_ = byte;
   hasPending_ = true;
 }
@@ -293,6 +297,13 @@ inline U32 EntropyDecoder::getSymbol(SymbolModel& m) {
     }
     x = m.cumFreq[s] * r;
     y = (s == m.highSymbol) ? full : m.cumFreq[s + 1] * r;
+  } else if (m.numSymbols <= 16) {
+    // Counting the lower bounds at or below the code finds the same symbol
+    // as a bisection, without unpredictable branches.
+    s = 0;
+    for (U32 k = 1; k < m.numSymbols; k++) s += (r * m.cumFreq[k] <= code_);
+    x = r * m.cumFreq[s];
+    y = (s == m.highSymbol) ? full : r * m.cumFreq[s + 1];
   } else {
     s = 0;
     x = 0;

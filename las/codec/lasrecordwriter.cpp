@@ -87,7 +87,9 @@ bool LASrecordWriter::attach(ByteStreamOut* stream) {
 
 U64 LASrecordWriter::currentChunkBytes() const {
   U64 bytes = U64(stream_->tell() - chunkStart_) + encoder_->heldBytes();
-  for (const auto& writer : compressedWriters_) bytes += writer->pendingLayerBytes();
+  if (layered_) {
+    for (const auto& writer : compressedWriters_) bytes += writer->pendingLayerBytes();
+  }
   return bytes;
 }
 

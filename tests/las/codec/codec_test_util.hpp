@@ -155,9 +155,14 @@ inline std::vector<Record> makeRecords(U8 type, U16 size, Pattern pattern, U32 c
       if (pattern == Pattern::GreyColour) {
         const U16 g = U16(rnd(30) == 0 ? rng() : (p.rgb[0] + rnd(512) - 256));
         p.rgb[0] = p.rgb[1] = p.rgb[2] = g;
+      } else if (rnd(50) == 0) {
+        for (int c = 0; c < 3; c++) p.rgb[c] = U16(rng());
       } else {
-        for (int c = 0; c < 3; c++) p.rgb[c] = U16(p.rgb[c] + rnd(1024) - 512 + c * 7);
-        if (rnd(20) == 0) p.rgb[2] = p.rgb[1];
+        // 8-bit imagery scaled to 16 bits, drifting slowly
+        for (int c = 0; c < 3; c++) {
+          const I32 v = I32(p.rgb[c] >> 8) + (rnd(4) == 0 ? I32(rnd(9)) - 4 : 0);
+          p.rgb[c] = U16((v < 0 ? 0 : v > 255 ? 255 : v) << 8);
+        }
       }
     }
     if (p.has_wave_packet) {

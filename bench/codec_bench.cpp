@@ -1,0 +1,146 @@
+// Point-wise compression of point formats 1 and 3: points per second through
+// the record streams, and the compressed size as a fraction of the records.
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "tests/las/codec/codec_test_util.hpp"
+#include "tests/support/test_data.hpp"
+
+using namespace codec_test;
+
+namespace {
+
+constexpr U32 kPoints = 500000;
+
+struct Workload {
+  Vorzak config;
+  U16 recordLength = 0;
+  std::vector<U8> records;  // raw records back to back
+  std::vector<std::vector<const U8*>> itemPointers;
+  std::vector<U8> compressed;
+};
+
+void prepare(Workload& w, U8 type, U16 length, const std::vector<Record>& records) {
+  w.config = makeConfig(type, length, 2, 2, 50000);
+  w.recordLength = length;
+  w.records.clear();
+  for (const Record& r : records) w.records.insert(w.records.end(), r.begin(), r.end());
+  w.itemPointers.assign(records.size(), {});
+  for (size_t i = 0; i < records.size(); i++) {
+    size_t offset = i * length;
+    for (const LASitem& item : w.config.items) {
+      w.itemPointers[i].push_back(w.records.data() + offset);
+      offset += item.size;
+    }
+  }
+  w.compressed = encode(w.config.items, &w.config, records).bytes;
+}
+
+const Workload& synthetic(U8 type) {
+  static Workload workloads[2];
+  Workload& w = workloads[type == 1 ? 0 : 1];
+  if (w.records.empty()) {
+    const U16 length = base_point_size(type);
+    prepare(w, type, length, makeRecords(type, length, Pattern::Realistic, kPoints, 42));
+  }
+  return w;
+}
+
+void encodeAll(const Workload& w, ByteStreamOutArrayLE& out) {
+  LASrecordWriter writer;
+  writer.configure(U32(w.config.items.size()), w.config.items.data(), &w.config);
+  writer.attach(&out);
+  for (const auto& pointers : w.itemPointers) writer.writeRecord(pointers.data());
+  writer.finish();
+}
+
+void BM_Encode(benchmark::State& state) {
+  const Workload& w = synthetic(U8(state.range(0)));
+  ByteStreamOutArrayLE out(I64(w.records.size()));
+  for (auto _ : state) {
+    out.reset();
+    encodeAll(w, out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  const double points = double(w.itemPointers.size());
+  state.SetItemsProcessed(state.iterations() * I64(points));
+  state.counters["points_per_s"] =
+      benchmark::Counter(points * state.iterations(), benchmark::Counter::kIsRate);
+  state.counters["fraction"] = double(out.size()) / double(w.records.size());
+}
+
+void BM_Decode(benchmark::State& state) {
+  const Workload& w = synthetic(U8(state.range(0)));
+  LASscaleOffset so;
+  LASpoint point;
+  point.init_items(&so, w.config.items, nullptr);
+  U64 check = 0;
+  for (auto _ : state) {
+    ByteStreamInArrayLE in(w.compressed.data(), I64(w.compressed.size()));
+    LASrecordReader reader;
+    reader.configure(U32(w.config.items.size()), w.config.items.data(), &w.config);
+    reader.attach(&in);
+    for (size_t i = 0; i < w.itemPointers.size(); i++) {
+      if (!reader.readRecord(point.item_targets.data())) {
+        state.SkipWithError(reader.errorText().c_str());
+        return;
+      }
+      check += U32(point.X);
+    }
+  }
+  benchmark::DoNotOptimize(check);
+  const double points = double(w.itemPointers.size());
+  state.SetItemsProcessed(state.iterations() * I64(points));
+  state.counters["points_per_s"] =
+      benchmark::Counter(points * state.iterations(), benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_Encode)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Decode)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+
+// The shared samples: compressed size as a fraction of their point records.
+U32 le32(const std::vector<U8>& b, size_t at) {
+  return U32(b[at]) | (U32(b[at + 1]) << 8) | (U32(b[at + 2]) << 16) | (U32(b[at + 3]) << 24);
+}
+
+void BM_SharedSample(benchmark::State& state, const char* name) {
+  const std::string dir = shared_las_dir();
+  std::ifstream file(dir + "/" + name, std::ios::binary);
+  const std::vector<U8> b((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (dir.empty() || b.size() < 227) {
+    state.SkipWithError("shared sample not found");
+    return;
+  }
+  const U32 offset = le32(b, 96);
+  const U8 type = b[104] & 0x3F;
+  const U16 length = U16(b[105] | (b[106] << 8));
+  const U64 count = std::min<U64>(le32(b, 107), (b.size() - offset) / length);
+  std::vector<Record> records;
+  for (U64 i = 0; i < count; i++) {
+    const U8* r = b.data() + offset + i * length;
+    records.emplace_back(r, r + length);
+  }
+  Workload w;
+  prepare(w, type, length, records);
+  ByteStreamOutArrayLE out;
+  for (auto _ : state) {
+    out.reset();
+    encodeAll(w, out);
+  }
+  state.SetItemsProcessed(state.iterations() * I64(count));
+  state.counters["points"] = double(count);
+  state.counters["fraction"] = double(out.size()) / double(w.records.size());
+}
+
+BENCHMARK_CAPTURE(BM_SharedSample, simple, "simple.las");
+BENCHMARK_CAPTURE(BM_SharedSample, autzen, "autzen.las");
+BENCHMARK_CAPTURE(BM_SharedSample, extrabytes, "extrabytes.las");
+BENCHMARK_CAPTURE(BM_SharedSample, crop_4_6, "4_6_crop.las");
+BENCHMARK_CAPTURE(BM_SharedSample, vegetation_1_3, "vegetation_1_3.las");
+BENCHMARK_CAPTURE(BM_SharedSample, simple1_3, "simple1_3.las");
+BENCHMARK_CAPTURE(BM_SharedSample, epsg_4326, "epsg_4326.las");
+BENCHMARK_CAPTURE(BM_SharedSample, prec3, "prec3.las");
+
+}  // namespace
