@@ -255,6 +255,13 @@ TEST(LASreaderLAS, HostileHeaderValues) {
        [](LasBuildSpec& s) { s.vlrs.push_back(record("Quintrel", 20, std::vector<U8>(100))); },
        keep, false,
        "ERROR: record_length_after_header of VLR Quintrel (20) is 100 instead of 176\n"},
+      {"compressor record shorter than its items",
+       [](LasBuildSpec& s) {
+         std::vector<U8> p(40, 0);
+         put_u16(p, 32, 3);
+         s.vlrs.push_back(record("vorzak encoded", 22204, p));
+       },
+       keep, false, "ERROR: compressor record has 40 bytes but 3 items need 52 (Vorzak v3.4r3)\n"},
       {"compressor items with two extra-bytes blocks",
        [](LasBuildSpec& s) {
          s.record_length = 30;
