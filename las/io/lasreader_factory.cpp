@@ -967,6 +967,13 @@ std::unique_ptr<LASreader> LASreaderFactory::open_buffered(const char* main_name
   }
   reader->set_filter(filter);
   reader->set_transform(transform);
+  if (!files_are_flightlines && apply_file_source_ID && transform) {
+    // Buffer points are read while opening, so the value must be known before.
+    LASreaderLAS peek;
+    if (las_input_kind(main_name) == LASinputKind::LAS && peek.open(main_name, 4096, true)) {
+      transform->add_set_point_source(peek.header.file_source_ID);
+    }
+  }
   if (!reader->open()) {
     print_error("cannot open lasreaderbuffered with %d file names\n", total);
     return nullptr;

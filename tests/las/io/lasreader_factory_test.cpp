@@ -3,13 +3,17 @@
 #include "las/io/lasreader_factory.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "las/core/bytestream_in.hpp"
 #include "las/core/lasignore.hpp"
 #include "las/filter/lasfilter.hpp"
 #include "las/io/lasreader_las.hpp"
@@ -393,6 +397,14 @@ TEST(LASreaderFactoryOpen, FlightlineNumbering) {
   EXPECT_EQ(ids, expected);
 }
 
+TEST(LASreaderFactoryParse, Usage) {
+  LASreaderFactory factory;
+  Parsed p = parse(factory, {"-h", "-i", "whatever.las"});
+  EXPECT_TRUE(p.ok);
+  EXPECT_NE(p.messages.find("Supported LAS Inputs\n  -i lidar.las\n"), std::string::npos);
+  EXPECT_NE(p.messages.find("  -inside_circle center_x center_y radius\n"), std::string::npos);
+}
+
 TEST(LASreaderFactoryParse, FlightlineWarnings) {
   LASreaderFactory big;
   EXPECT_EQ(parse(big, {"-faf", "70000"}).messages,
@@ -484,6 +496,86 @@ TEST(LASreaderFactoryOpen, StoredInputIsReadTwice) {
   for (size_t k = 0; k < 10; k++) {
     EXPECT_EQ(first[k].x, 101.0 + F64(k));
     EXPECT_EQ(second[k].x, first[k].x);
+  }
+}
+
+// Standard input fed through a pipe, as a shell feeds it.
+class PipedStdin {
+ public:
+  explicit PipedStdin(std::vector<U8> bytes) : bytes_(std::move(bytes)) {
+    signal(SIGPIPE, SIG_IGN);
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    saved_ = dup(0);
+    dup2(fds[0], 0);
+    close(fds[0]);
+    clearerr(stdin);
+    const int out = fds[1];
+    writer_ = std::thread([this, out] {
+      size_t at = 0;
+      while (at < bytes_.size()) {
+        const ssize_t n = write(out, bytes_.data() + at, bytes_.size() - at);
+        if (n <= 0) break;
+        at += size_t(n);
+      }
+      close(out);
+    });
+  }
+  ~PipedStdin() {
+    dup2(saved_, 0);
+    close(saved_);
+    writer_.join();
+    clearerr(stdin);
+  }
+
+ private:
+  std::vector<U8> bytes_;
+  int saved_ = -1;
+  std::thread writer_;
+};
+
+TEST(LASreaderFactoryOpen, PipedInputIsStoredForASecondPass) {
+  PointFile f;
+  f.points = 3000;
+  f.point_type = 3;
+  const std::vector<U8> bytes = build_las(point_file_spec(f));
+  LASreaderLAS direct;
+  ASSERT_TRUE(direct.open(std::make_unique<ByteStreamInArrayLE>(bytes.data(), I64(bytes.size()))));
+  const std::vector<ReadPoint> expected = read_all(&direct);
+  {
+    PipedStdin in(bytes);
+    LASreaderFactory factory;
+    ASSERT_TRUE(parse(factory, {"-stdin"}).ok);
+    ASSERT_TRUE(factory.is_piped());
+    factory.set_stored(true);
+    ASSERT_TRUE(factory.has_next());
+    std::unique_ptr<LASreader> reader = factory.open();
+    ASSERT_NE(reader, nullptr);
+    EXPECT_FALSE(factory.has_next());
+    EXPECT_EQ(factory.get_file_name(), nullptr);
+    const std::vector<ReadPoint> first = read_all(reader.get());
+    reader->close();
+    ASSERT_TRUE(factory.reopen(reader.get()));
+    const std::vector<ReadPoint> second = read_all(reader.get());
+    ASSERT_EQ(first.size(), expected.size());
+    ASSERT_EQ(second.size(), expected.size());
+    for (size_t k = 0; k < expected.size(); k++) {
+      EXPECT_EQ(first[k].x, expected[k].x);
+      EXPECT_EQ(second[k].x, expected[k].x);
+      EXPECT_EQ(second[k].point_source_ID, expected[k].point_source_ID);
+    }
+  }
+  {
+    PipedStdin in(bytes);
+    LASreaderFactory factory;
+    ASSERT_TRUE(parse(factory, {"-stdin"}).ok);
+    std::unique_ptr<LASreader> reader = factory.open();
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(read_all(reader.get()).size(), expected.size());
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(factory.reopen(reader.get()));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "ERROR: cannot reopen lasreaderlas from stdin\n");
   }
 }
 
