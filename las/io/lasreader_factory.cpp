@@ -867,18 +867,12 @@ std::unique_ptr<LASreader> LASreaderFactory::open(const char* other, bool reset_
   for (const InputFile& f : files) with_ids = with_ids || f.has_id;
   if (other == nullptr && merged && (files.size() > 1 || with_ids)) return open_merged();
 
-  std::unique_ptr<LASreader> reader;
-  if (is_buffered()) {
-    const std::string name = other ? std::string(other) : files[file_current].name;
-    if (!other) file_current++;
-    if (files_are_flightlines) set_flightline(U32(other ? file_current + 1 : file_current));
-    reader = open_buffered(name.c_str());
-  } else {
-    const std::string name = other ? std::string(other) : files[file_current].name;
-    if (!other) file_current++;
-    if (files_are_flightlines) set_flightline(U32(other ? file_current + 1 : file_current));
-    reader = open_single(name);
-  }
+  const std::string name = other ? std::string(other) : files[file_current].name;
+  if (!other) file_current++;
+  // Flightlines are numbered by the position in the list, from 1.
+  if (files_are_flightlines) set_flightline(U32(other ? file_current + 1 : file_current));
+  std::unique_ptr<LASreader> reader =
+      is_buffered() ? open_buffered(name.c_str()) : open_single(name);
   if (other && reset_index) file_current = 0;
   return reader;
 }
