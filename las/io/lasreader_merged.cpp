@@ -210,8 +210,9 @@ bool LASreaderMerged::open() {
                           h.z_scale_factor != 0.0 && is_finite(h.x_scale_factor) &&
                           is_finite(h.y_scale_factor) && is_finite(h.z_scale_factor) &&
                           is_finite(h.x_offset) && is_finite(h.y_offset) && is_finite(h.z_offset);
-    const bool box_ok = count == 0 || (is_finite(h.min_x) && is_finite(h.max_x) && is_finite(h.min_y) &&
-                                       is_finite(h.max_y) && is_finite(h.min_z) && is_finite(h.max_z));
+    const bool box_ok =
+        count == 0 || (is_finite(h.min_x) && is_finite(h.max_x) && is_finite(h.min_y) &&
+                       is_finite(h.max_y) && is_finite(h.min_z) && is_finite(h.max_z));
     if (!scale_ok || !box_ok) {
       print_error(
           "file '%s' has a %s that cannot be merged\n", name,
