@@ -265,7 +265,6 @@ class LASwriteItemCompressed_BYTE_v1 final : public LASwriteItemCompressed {
   bool writeItem(const U8* item, U32& context) override;
 
  private:
-  EntropyEncoder& enc_;
   U32 number_;
   std::vector<U8> last_;
   IntDeltaCoder ic_;
@@ -278,7 +277,6 @@ class LASreadItemCompressed_BYTE_v1 final : public LASreadItemCompressed {
   void readItem(U8* item, U32& context) override;
 
  private:
-  EntropyDecoder& dec_;
   U32 number_;
   std::vector<U8> last_;
   IntDeltaCoder ic_;

@@ -186,7 +186,7 @@ void LASreadItemCompressed_RGB12_v2::readItem(U8* item, U32&) {
 // ---- BYTE
 
 LASwriteItemCompressed_BYTE_v1::LASwriteItemCompressed_BYTE_v1(EntropyEncoder& encoder, U32 number)
-    : enc_(encoder), number_(number), last_(number), ic_(encoder, 8, number) {}
+    : number_(number), last_(number), ic_(encoder, 8, number) {}
 
 bool LASwriteItemCompressed_BYTE_v1::startChunk(const U8* item, U32&) {
   ic_.startEncoding();
@@ -201,7 +201,7 @@ bool LASwriteItemCompressed_BYTE_v1::writeItem(const U8* item, U32&) {
 }
 
 LASreadItemCompressed_BYTE_v1::LASreadItemCompressed_BYTE_v1(EntropyDecoder& decoder, U32 number)
-    : dec_(decoder), number_(number), last_(number), ic_(decoder, 8, number) {}
+    : number_(number), last_(number), ic_(decoder, 8, number) {}
 
 bool LASreadItemCompressed_BYTE_v1::startChunk(U8* item, U32&) {
   ic_.startDecoding();
