@@ -284,6 +284,17 @@ class LASoperationScanAngleLinear : public LASoperation {
   U32 field_mask() const override { return MASK_SCAN_ANGLE; }
   void transform(LASpoint* p) override {
     p->scan_angle_rank = round_clamp8((F32(p->scan_angle_rank) + offset_) * scale_);
+    // Points of the extended layout are stored from their finer angle: change
+    // it the same way, or the operation would vanish on writing.
+    if (p->extended_layout) {
+      const F32 degrees = (0.006f * F32(p->extended_scan_angle) + offset_) * scale_;
+      const F32 units = degrees / 0.006f;
+      const F32 r = units >= 0.0f ? units + 0.5f : units - 0.5f;
+      p->extended_scan_angle = (r != r)         ? 0
+                               : r >= 32767.0f  ? 32767
+                               : r <= -32768.0f ? -32768
+                                                : I16(r);
+    }
   }
 
  private:

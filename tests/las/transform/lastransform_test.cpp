@@ -371,6 +371,16 @@ TEST(LAStransformOperations, IntensityAndScanAngle) {
        [](const Fixture& f) { EXPECT_EQ(f.point.scan_angle_rank, -5); }},
       {"-translate_then_scale_scan_angle -0.5 2.1", 3, nullptr,
        [](const Fixture& f) { EXPECT_EQ(f.point.scan_angle_rank, 20); }},
+      // Extended points keep their finer angle in step: 1667 units are 10.002 degrees.
+      {"-scale_scan_angle 2", 10, nullptr,
+       [](const Fixture& f) {
+         EXPECT_EQ(f.point.scan_angle_rank, 20);
+         EXPECT_EQ(f.point.extended_scan_angle, 3334);
+       }},
+      {"-translate_scan_angle -15", 10, nullptr,
+       [](const Fixture& f) { EXPECT_EQ(f.point.extended_scan_angle, 1667 - 2500); }},
+      {"-scale_scan_angle 1000", 10, nullptr,
+       [](const Fixture& f) { EXPECT_EQ(f.point.extended_scan_angle, 32767); }},
   };
   const std::string printed = run_cases(cases);
   EXPECT_NE(printed.find("WARNING: scan angle 150 does not fit the scan angle rank of points "
