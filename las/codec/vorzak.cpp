@@ -37,12 +37,15 @@ bool Vorzak::setup(U16 n, const LASitem* list, U16 requested_compressor) {
   }
   if (requested_compressor != NONE) {
     if (list[0].type == LASitem::POINT14) {
-      if (requested_compressor != LAYERED_CHUNKED) return false;
+      if (requested_compressor != LAYERED_CHUNKED) {
+        error_text.clear();  // the writer reports this case itself
+        return false;
+      }
     } else if (requested_compressor == LAYERED_CHUNKED) {
       requested_compressor = POINTWISE_CHUNKED;
     }
-    if (requested_compressor != POINTWISE && chunk_size == 0) chunk_size = DEFAULT_CHUNK_SIZE;
   }
+  if (requested_compressor != POINTWISE && chunk_size == 0) chunk_size = DEFAULT_CHUNK_SIZE;
   compressor = requested_compressor;
   items.assign(list, list + n);
   return true;
