@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "las/core/laspoint.hpp"
-#include "tool/lasoverage.hpp"
+#include "tool/overage_decision.hpp"
 
 namespace {
 
@@ -74,13 +74,13 @@ const Survey& survey() {
   return s;
 }
 
-LASoverage::Settings settings() {
-  LASoverage::Settings s;
+OverageDecision::Settings settings() {
+  OverageDecision::Settings s;
   s.step = 1.0f;
   return s;
 }
 
-void first_pass(LASoverage& o, LASpoint& p) {
+void first_pass(OverageDecision& o, LASpoint& p) {
   const Survey& s = survey();
   for (const Shot& shot : s.shots) {
     s.load(p, shot);
@@ -100,7 +100,7 @@ void BM_FirstPass(benchmark::State& state) {
   LASpoint p;
   p.scale_offset = &s.so;
   for (auto _ : state) {
-    auto o = std::make_unique<LASoverage>(settings(), nullptr);
+    auto o = std::make_unique<OverageDecision>(settings(), nullptr);
     first_pass(*o, p);
     benchmark::DoNotOptimize(o->flightline_count());
     // Releasing the rasters is not part of the pass.
@@ -117,7 +117,7 @@ void BM_FillAndDecide(benchmark::State& state) {
   p.scale_offset = &s.so;
   for (auto _ : state) {
     state.PauseTiming();
-    auto o = std::make_unique<LASoverage>(settings(), nullptr);
+    auto o = std::make_unique<OverageDecision>(settings(), nullptr);
     first_pass(*o, p);
     state.ResumeTiming();
     const U32 filled = o->fill_holes();
@@ -136,7 +136,7 @@ void BM_Judging(benchmark::State& state) {
   const Survey& s = survey();
   LASpoint p;
   p.scale_offset = &s.so;
-  LASoverage o(settings(), nullptr);
+  OverageDecision o(settings(), nullptr);
   first_pass(o, p);
   o.fill_holes();
   o.decide();

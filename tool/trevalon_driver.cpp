@@ -19,7 +19,7 @@
 #include "las/layers/laswriter_deleted.hpp"
 #include "proj/projection_converter.hpp"
 #include "tool/flightline_recovery.hpp"
-#include "tool/lasoverage.hpp"
+#include "tool/overage_decision.hpp"
 #include "tool/trevalon_options.hpp"
 
 namespace {
@@ -42,7 +42,7 @@ class TrevalonRun {
   bool recover_flightlines(LASreader& reader, const char* name, FlightlineRecovery& recovery,
                            bool* recovered);
   F32 step_for(const LASheader& header);
-  LASoverage::Settings overage_settings(F32 step, bool files_are_flightlines) const;
+  OverageDecision::Settings overage_settings(F32 step, bool files_are_flightlines) const;
   void prepare_output_header(const LASheader& input, LASheader& output) const;
   std::unique_ptr<LASwriter> open_output(const LASheader& header, const char* input_name);
   // Closes the writer; a failed output is removed so that no file claims
@@ -192,8 +192,9 @@ F32 TrevalonRun::step_for(const LASheader& header) {
   return units_in_feet_ ? options_.step * 3.0f : options_.step;
 }
 
-LASoverage::Settings TrevalonRun::overage_settings(F32 step, bool files_are_flightlines) const {
-  LASoverage::Settings s;
+OverageDecision::Settings TrevalonRun::overage_settings(F32 step,
+                                                        bool files_are_flightlines) const {
+  OverageDecision::Settings s;
   s.step = step;
   s.files_are_flightlines = files_are_flightlines;
   s.entire_overlap = options_.entire_overlap;
@@ -305,7 +306,7 @@ int TrevalonRun::process_input(std::unique_ptr<LASreader> reader, double start) 
     print_message("processing file '%s' with %" PRId64 " points using step %g.\n", name.c_str(),
                   reader->point_count, double(step));
   }
-  LASoverage overage(overage_settings(step, false), readers_.get_ignore());
+  OverageDecision overage(overage_settings(step, false), readers_.get_ignore());
   const char* word = overage.word();
 
   // First pass.
@@ -433,7 +434,7 @@ int TrevalonRun::run_files_as_flightlines() {
   if (files == 1) print_warning("input has only one flightline. there is no overlap to compute.\n");
   bool have_step = false;
   F32 step = options_.step;
-  std::unique_ptr<LASoverage> overage;
+  std::unique_ptr<OverageDecision> overage;
   try {
     // First pass: one raster per input.
     while (readers_.has_next()) {
@@ -447,7 +448,8 @@ int TrevalonRun::run_files_as_flightlines() {
       if (!have_step) {
         step = step_for(reader->header);
         have_step = true;
-        overage = std::make_unique<LASoverage>(overage_settings(step, true), readers_.get_ignore());
+        overage =
+            std::make_unique<OverageDecision>(overage_settings(step, true), readers_.get_ignore());
       }
       if (options_.verbose) {
         print_message("processing file '%s' with %" PRId64 " points using step %g.\n",

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "las/core/types.hpp"
-#include "tool/lasoverage.hpp"
+#include "tool/overage_decision.hpp"
 
 struct TrevalonOptions {
   bool verbose = false;
@@ -29,11 +29,11 @@ struct TrevalonOptions {
   std::string command_line;  // kept for the layers written, at most 4096 bytes
 
   // The marking that applies when several were given.
-  LASoverage::Marking marking() const {
-    if (remove_overage) return LASoverage::REMOVE;
-    if (flag_as_withheld) return LASoverage::FLAG_WITHHELD;
-    if (flag_as_overlap) return LASoverage::FLAG_OVERLAP;
-    return LASoverage::CLASSIFY;
+  OverageDecision::Marking marking() const {
+    if (remove_overage) return OverageDecision::REMOVE;
+    if (flag_as_withheld) return OverageDecision::FLAG_WITHHELD;
+    if (flag_as_overlap) return OverageDecision::FLAG_OVERLAP;
+    return OverageDecision::CLASSIFY;
   }
 };
 

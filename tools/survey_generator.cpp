@@ -46,7 +46,7 @@ void make_survey_header(const SurveySpec& spec, LASheader& header) {
   header.global_encoding = spec.point_type >= 6 ? 0x11 : 0x01;  // adjusted standard GPS time
   strncpy(header.system_identifier, "trevalon survey generator", sizeof(header.system_identifier));
   strncpy(header.generating_software, "make_survey", sizeof(header.generating_software));
-  // Projected, UTM zone 11 north, with the linear unit the spec asks for.
+  // Projected, UTM zone 11 north, with the linear unit the survey asks for.
   const LASvlrKeyEntry keys[3] = {
       {1024, 0, 1, 1}, {3072, 0, 1, 32611}, {3076, 0, 1, U16(spec.in_feet ? 9002 : 9001)}};
   header.set_geo_keys(3, keys);

@@ -9,7 +9,7 @@
 #include "las/core/option_text.hpp"
 #include "las/filter/lasattribute_criteria.hpp"
 #include "las/filter/lascriteria.hpp"
-#include "las/filter/lasthin.hpp"
+#include "las/filter/thinning_criteria.hpp"
 
 namespace {
 

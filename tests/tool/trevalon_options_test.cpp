@@ -63,7 +63,7 @@ TEST(TrevalonOptions, Settings) {
                     "-vv", "-entire_overlap", "-recover_flightlines_interval", "5"});
   ASSERT_EQ(p.result, ToolParse::RUN);
   EXPECT_EQ(p.options.classify_as, 7);
-  EXPECT_EQ(p.options.marking(), LASoverage::REMOVE);
+  EXPECT_EQ(p.options.marking(), OverageDecision::REMOVE);
   EXPECT_EQ(p.options.step, 2.5f);
   EXPECT_TRUE(p.options.verbose && p.options.very_verbose);
   EXPECT_TRUE(p.options.entire_overlap);
@@ -72,9 +72,9 @@ TEST(TrevalonOptions, Settings) {
   EXPECT_TRUE(p.left.empty());
 
   EXPECT_EQ(parse({"-flag_as_overlap", "-flag_as_withheld"}).options.marking(),
-            LASoverage::FLAG_WITHHELD);
-  EXPECT_EQ(parse({"-flag_as_overlap"}).options.marking(), LASoverage::FLAG_OVERLAP);
-  EXPECT_EQ(parse({}).options.marking(), LASoverage::CLASSIFY);
+            OverageDecision::FLAG_WITHHELD);
+  EXPECT_EQ(parse({"-flag_as_overlap"}).options.marking(), OverageDecision::FLAG_OVERLAP);
+  EXPECT_EQ(parse({}).options.marking(), OverageDecision::CLASSIFY);
 }
 
 TEST(TrevalonOptions, LayersOptionsAndCounts) {

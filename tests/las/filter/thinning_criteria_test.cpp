@@ -1,6 +1,6 @@
 // Grid and time thinning: the first point per cell or slot passes, state is
 // forgotten on reset(), and spread-out or extreme data stays cheap and safe.
-#include "las/filter/lasthin.hpp"
+#include "las/filter/thinning_criteria.hpp"
 
 #include <gtest/gtest.h>
 

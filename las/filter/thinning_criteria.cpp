@@ -1,4 +1,4 @@
-#include "las/filter/lasthin.hpp"
+#include "las/filter/thinning_criteria.hpp"
 
 #include <cmath>
 

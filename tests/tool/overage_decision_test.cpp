@@ -1,4 +1,4 @@
-#include "tool/lasoverage.hpp"
+#include "tool/overage_decision.hpp"
 
 #include <gtest/gtest.h>
 
@@ -44,10 +44,10 @@ struct Points {
   }
 };
 
-LASoverage::Settings settings(F32 step = 1.0f, bool entire = false,
-                              LASoverage::Marking marking = LASoverage::CLASSIFY,
-                              I32 classification = 12) {
-  LASoverage::Settings s;
+OverageDecision::Settings settings(F32 step = 1.0f, bool entire = false,
+                                   OverageDecision::Marking marking = OverageDecision::CLASSIFY,
+                                   I32 classification = 12) {
+  OverageDecision::Settings s;
   s.step = step;
   s.entire_overlap = entire;
   s.marking = marking;
@@ -61,7 +61,7 @@ struct Shot {
   I8 angle;
 };
 
-void first_pass(LASoverage& o, const std::vector<Shot>& shots) {
+void first_pass(OverageDecision& o, const std::vector<Shot>& shots) {
   Points pts;
   for (const Shot& s : shots) o.add_point(pts.at(s.x, s.y, s.id, s.angle));
   o.fill_holes();
@@ -69,13 +69,13 @@ void first_pass(LASoverage& o, const std::vector<Shot>& shots) {
   o.start_input();
 }
 
-LASoverage::Verdict judge(LASoverage& o, const Shot& s) {
+OverageDecision::Verdict judge(OverageDecision& o, const Shot& s) {
   Points pts;
   return o.judge_and_mark(pts.at(s.x, s.y, s.id, s.angle));
 }
 
-TEST(LASoverage, LowestAbsoluteAngleWinsAndTiesGoToTheFirstLine) {
-  LASoverage o(settings(), nullptr);
+TEST(OverageDecision, LowestAbsoluteAngleWinsAndTiesGoToTheFirstLine) {
+  OverageDecision o(settings(), nullptr);
   first_pass(o, {
                     // Cell (10, 10): |5| against |-5|, line 5 came first.
                     {10.25, 10.25, 5, 5},
@@ -87,15 +87,15 @@ TEST(LASoverage, LowestAbsoluteAngleWinsAndTiesGoToTheFirstLine) {
                 });
   EXPECT_EQ(o.flightline_count(), 2u);
   EXPECT_EQ(o.flightline_id(0), 5);
-  EXPECT_EQ(judge(o, {10.25, 10.25, 5, 0}), LASoverage::KEPT);
-  EXPECT_EQ(judge(o, {10.25, 10.25, 3, 0}), LASoverage::MARKED);
-  EXPECT_EQ(judge(o, {20.25, 20.25, 5, 0}), LASoverage::MARKED);
-  EXPECT_EQ(judge(o, {20.25, 20.25, 3, 0}), LASoverage::KEPT);
+  EXPECT_EQ(judge(o, {10.25, 10.25, 5, 0}), OverageDecision::KEPT);
+  EXPECT_EQ(judge(o, {10.25, 10.25, 3, 0}), OverageDecision::MARKED);
+  EXPECT_EQ(judge(o, {20.25, 20.25, 5, 0}), OverageDecision::MARKED);
+  EXPECT_EQ(judge(o, {20.25, 20.25, 3, 0}), OverageDecision::KEPT);
   EXPECT_EQ(o.marked_points(), 2);
 }
 
-TEST(LASoverage, FirstPassUsesFourSubCellsSecondPassThePlainCell) {
-  LASoverage o(settings(), nullptr);
+TEST(OverageDecision, FirstPassUsesFourSubCellsSecondPassThePlainCell) {
+  OverageDecision o(settings(), nullptr);
   first_pass(o, {
                     // Reaches cells (0,0), (0,1), (1,0), (1,1).
                     {0.5, 0.5, 1, 10},
@@ -110,19 +110,19 @@ TEST(LASoverage, FirstPassUsesFourSubCellsSecondPassThePlainCell) {
     EXPECT_EQ(v, c.id) << c.c << "," << c.r;
   }
   // Judged in its own cell (0,0), not in the shifted ones.
-  EXPECT_EQ(judge(o, {0.5, 0.5, 1, 10}), LASoverage::KEPT);
-  EXPECT_EQ(judge(o, {1.5, 1.5, 1, 10}), LASoverage::MARKED);
-  EXPECT_EQ(judge(o, {1.25, 1.25, 2, 0}), LASoverage::KEPT);
+  EXPECT_EQ(judge(o, {0.5, 0.5, 1, 10}), OverageDecision::KEPT);
+  EXPECT_EQ(judge(o, {1.5, 1.5, 1, 10}), OverageDecision::MARKED);
+  EXPECT_EQ(judge(o, {1.25, 1.25, 2, 0}), OverageDecision::KEPT);
 }
 
-TEST(LASoverage, ABorderCoordinateBelongsToTheCellAbove) {
+TEST(OverageDecision, ABorderCoordinateBelongsToTheCellAbove) {
   struct Case {
     F32 step;
     F64 x;
     I32 column;
   } cases[] = {{0.5f, 1.0, 2}, {1.0f, 3.0, 3}, {1.0f, -1.0, -1}, {2.0f, -4.0, -2}, {3.0f, 6.0, 2}};
   for (const Case& c : cases) {
-    LASoverage o(settings(c.step), nullptr);
+    OverageDecision o(settings(c.step), nullptr);
     first_pass(o, {{c.x, 0.0, 1, 0}});
     I32 v;
     EXPECT_TRUE(o.decision_raster()->get_value(c.column, 0, &v)) << c.x;
@@ -139,7 +139,7 @@ struct Filled {
   I32 value;
 };
 
-TEST(LASoverage, HoleFillingTakesTheRoundedMeanOfFiveOrMoreNeighbours) {
+TEST(OverageDecision, HoleFillingTakesTheRoundedMeanOfFiveOrMoreNeighbours) {
   const Filled cases[] = {
       {{{{-1, -1}, 1}, {{-1, 0}, 2}, {{-1, 1}, 2}, {{1, -1}, 3}, {{1, 0}, 3}}, true, 2},
       {{{{-1, -1}, 1}, {{-1, 0}, 2}, {{-1, 1}, 2}, {{1, -1}, 3}}, false, 0},
@@ -171,7 +171,7 @@ TEST(LASoverage, HoleFillingTakesTheRoundedMeanOfFiveOrMoreNeighbours) {
         p.scan_angle_rank = cell.second;
         ASSERT_TRUE(r.add_to_cell(base + cell.first.first, base + cell.first.second, p));
       }
-      const U32 filled = LASoverage::fill_raster_holes(r);
+      const U32 filled = OverageDecision::fill_raster_holes(r);
       I32 v = -1;
       EXPECT_EQ(r.get_value(base, base, &v), c.found) << c.cells.size() << " at " << base;
       if (c.found) {
@@ -184,7 +184,7 @@ TEST(LASoverage, HoleFillingTakesTheRoundedMeanOfFiveOrMoreNeighbours) {
   }
 }
 
-TEST(LASoverage, HoleFillingIsOneRound) {
+TEST(OverageDecision, HoleFillingIsOneRound) {
   LASraster r;
   ASSERT_TRUE(r.set_statistic("lowest_abs scan_angle"));
   LASpoint p;
@@ -193,7 +193,7 @@ TEST(LASoverage, HoleFillingIsOneRound) {
   const std::pair<I32, I32> cells[] = {{-1, -1}, {-1, 0}, {-1, 1}, {0, -1},
                                        {0, 1},   {2, -1}, {2, 0}};
   for (const auto& c : cells) ASSERT_TRUE(r.add_to_cell(c.first, c.second, p));
-  EXPECT_EQ(LASoverage::fill_raster_holes(r), 1u);
+  EXPECT_EQ(OverageDecision::fill_raster_holes(r), 1u);
   I32 v;
   ASSERT_TRUE(r.get_value(0, 0, &v));
   EXPECT_EQ(v, 4);
@@ -260,9 +260,9 @@ void expect_same_as_bounds_walk(bool entire, I64 budget, const std::vector<U32>&
   InTempDir dir;
   for (U32 seed : seeds) {
     const Survey survey = random_survey(seed);
-    LASoverage::Settings s = settings(1.0f, entire);
+    OverageDecision::Settings s = settings(1.0f, entire);
     s.raster_memory_budget = budget;
-    LASoverage o(s, nullptr);
+    OverageDecision o(s, nullptr);
     Points pts;
     // The reference: rasters by ID in order of first appearance.
     std::vector<U16> ids;
@@ -322,20 +322,20 @@ void expect_same_as_bounds_walk(bool entire, I64 budget, const std::vector<U32>&
   EXPECT_TRUE(dir.empty());
 }
 
-TEST(LASoverage, TileWalkGivesTheSameAsTheBoundsWalk) {
+TEST(OverageDecision, TileWalkGivesTheSameAsTheBoundsWalk) {
   expect_same_as_bounds_walk(false, 0x20000000, {1, 2, 3});
 }
 
-TEST(LASoverage, TileWalkGivesTheSameAsTheBoundsWalkWithOverlap) {
+TEST(OverageDecision, TileWalkGivesTheSameAsTheBoundsWalkWithOverlap) {
   expect_same_as_bounds_walk(true, 0x20000000, {4, 5});
 }
 
-TEST(LASoverage, TileWalkGivesTheSameAsTheBoundsWalkWhenSpilling) {
+TEST(OverageDecision, TileWalkGivesTheSameAsTheBoundsWalkWhenSpilling) {
   expect_same_as_bounds_walk(false, 1, {6});
 }
 
-TEST(LASoverage, AFarOffPointDoesNotMakeTheRunWalkEmptyCells) {
-  LASoverage o(settings(), nullptr);
+TEST(OverageDecision, AFarOffPointDoesNotMakeTheRunWalkEmptyCells) {
+  OverageDecision o(settings(), nullptr);
   std::vector<Shot> shots;
   for (int k = 0; k < 200; k++) shots.push_back({k * 0.5, 3.0, 1, 9});
   for (int k = 0; k < 200; k++) shots.push_back({k * 0.5, 3.0, 2, 4});
@@ -347,27 +347,27 @@ TEST(LASoverage, AFarOffPointDoesNotMakeTheRunWalkEmptyCells) {
   EXPECT_LT(seconds, 5.0);
   EXPECT_EQ(o.grid_columns(), I64(500000001));
   EXPECT_EQ(o.grid_rows(), I64(500000004));
-  EXPECT_EQ(judge(o, {10.0, 3.0, 1, 9}), LASoverage::MARKED);
-  EXPECT_EQ(judge(o, {10.0, 3.0, 2, 4}), LASoverage::KEPT);
-  EXPECT_EQ(judge(o, {5e8, -5e8, 1, 0}), LASoverage::KEPT);
+  EXPECT_EQ(judge(o, {10.0, 3.0, 1, 9}), OverageDecision::MARKED);
+  EXPECT_EQ(judge(o, {10.0, 3.0, 2, 4}), OverageDecision::KEPT);
+  EXPECT_EQ(judge(o, {5e8, -5e8, 1, 0}), OverageDecision::KEPT);
 }
 
 // Marking, by mode, of a marked and an unmarked point, for a legacy and an
 // extended point type.
-TEST(LASoverage, MarkingModes) {
+TEST(OverageDecision, MarkingModes) {
   struct Case {
-    LASoverage::Marking marking;
+    OverageDecision::Marking marking;
     I32 classification;
     U8 point_type;
   } cases[] = {
-      {LASoverage::CLASSIFY, 12, 1},      {LASoverage::CLASSIFY, 12, 6},
-      {LASoverage::CLASSIFY, 40, 1},      {LASoverage::CLASSIFY, 32, 6},
-      {LASoverage::CLASSIFY, -3, 1},      {LASoverage::CLASSIFY, 0, 6},
-      {LASoverage::FLAG_WITHHELD, 12, 1}, {LASoverage::FLAG_WITHHELD, 12, 6},
-      {LASoverage::FLAG_OVERLAP, 12, 6},  {LASoverage::REMOVE, 12, 1},
+      {OverageDecision::CLASSIFY, 12, 1},      {OverageDecision::CLASSIFY, 12, 6},
+      {OverageDecision::CLASSIFY, 40, 1},      {OverageDecision::CLASSIFY, 32, 6},
+      {OverageDecision::CLASSIFY, -3, 1},      {OverageDecision::CLASSIFY, 0, 6},
+      {OverageDecision::FLAG_WITHHELD, 12, 1}, {OverageDecision::FLAG_WITHHELD, 12, 6},
+      {OverageDecision::FLAG_OVERLAP, 12, 6},  {OverageDecision::REMOVE, 12, 1},
   };
   for (const Case& c : cases) {
-    LASoverage o(settings(1.0f, false, c.marking, c.classification), nullptr);
+    OverageDecision o(settings(1.0f, false, c.marking, c.classification), nullptr);
     first_pass(o, {{5.25, 5.25, 1, 2}, {5.25, 5.25, 2, 8}});
     const std::string label = std::to_string(c.marking) + "/" + std::to_string(c.classification) +
                               "/" + std::to_string(c.point_type);
@@ -379,59 +379,60 @@ TEST(LASoverage, MarkingModes) {
       p.withheld_flag = 0;
       p.extended_classification_flags = 0;
       // Left over from an earlier point of the same reader.
-      p.marked_deleted = (c.marking == LASoverage::REMOVE) ? 1 : 0;
-      const LASoverage::Verdict v = o.judge_and_mark(p);
+      p.marked_deleted = (c.marking == OverageDecision::REMOVE) ? 1 : 0;
+      const OverageDecision::Verdict v = o.judge_and_mark(p);
       const bool marked = id == 2;
-      if (c.marking == LASoverage::REMOVE) {
-        EXPECT_EQ(v, marked ? LASoverage::REMOVED : LASoverage::KEPT) << label;
+      if (c.marking == OverageDecision::REMOVE) {
+        EXPECT_EQ(v, marked ? OverageDecision::REMOVED : OverageDecision::KEPT) << label;
         EXPECT_EQ(p.marked_deleted, marked ? 1 : 0) << label;
       } else {
-        EXPECT_EQ(v, marked ? LASoverage::MARKED : LASoverage::KEPT) << label;
+        EXPECT_EQ(v, marked ? OverageDecision::MARKED : OverageDecision::KEPT) << label;
       }
-      const bool classify = marked && c.marking == LASoverage::CLASSIFY && c.classification >= 0 &&
-                            c.classification < 32;
+      const bool classify = marked && c.marking == OverageDecision::CLASSIFY &&
+                            c.classification >= 0 && c.classification < 32;
       EXPECT_EQ(p.classification, classify ? c.classification : 2) << label;
       EXPECT_EQ(p.extended_classification, classify ? c.classification : 2) << label;
-      const bool withheld = marked && c.marking == LASoverage::FLAG_WITHHELD;
+      const bool withheld = marked && c.marking == OverageDecision::FLAG_WITHHELD;
       EXPECT_EQ(p.withheld_flag, withheld ? 1 : 0) << label;
       EXPECT_EQ((p.extended_classification_flags & 4) != 0, withheld) << label;
-      EXPECT_EQ(p.get_overlap_flag(), marked && c.marking == LASoverage::FLAG_OVERLAP) << label;
+      EXPECT_EQ(p.get_overlap_flag(), marked && c.marking == OverageDecision::FLAG_OVERLAP)
+          << label;
     }
     // Every marked point counts, also when the class leaves it unchanged.
     EXPECT_EQ(o.marked_points(), 1) << label;
   }
 }
 
-TEST(LASoverage, EntireOverlapMarksEveryLineInASharedCell) {
-  for (LASoverage::Marking m : {LASoverage::CLASSIFY, LASoverage::REMOVE}) {
-    LASoverage o(settings(1.0f, true, m), nullptr);
+TEST(OverageDecision, EntireOverlapMarksEveryLineInASharedCell) {
+  for (OverageDecision::Marking m : {OverageDecision::CLASSIFY, OverageDecision::REMOVE}) {
+    OverageDecision o(settings(1.0f, true, m), nullptr);
     EXPECT_STREQ(o.word(), "overlap");
     first_pass(o, {{5.25, 5.25, 1, 2}, {5.25, 5.25, 2, 8}, {50.25, 5.25, 1, 2}});
-    const LASoverage::Verdict marked =
-        m == LASoverage::REMOVE ? LASoverage::REMOVED : LASoverage::MARKED;
+    const OverageDecision::Verdict marked =
+        m == OverageDecision::REMOVE ? OverageDecision::REMOVED : OverageDecision::MARKED;
     EXPECT_EQ(judge(o, {5.25, 5.25, 1, 2}), marked);
     EXPECT_EQ(judge(o, {5.25, 5.25, 2, 8}), marked);
-    EXPECT_EQ(judge(o, {50.25, 5.25, 1, 2}), LASoverage::KEPT);
+    EXPECT_EQ(judge(o, {50.25, 5.25, 1, 2}), OverageDecision::KEPT);
     EXPECT_EQ(o.marked_points(), 2);
   }
-  LASoverage o(settings(), nullptr);
+  OverageDecision o(settings(), nullptr);
   EXPECT_STREQ(o.word(), "overage");
 }
 
-TEST(LASoverage, LayersOutputMarksTheScratchPoint) {
+TEST(OverageDecision, LayersOutputMarksTheScratchPoint) {
   struct Case {
-    LASoverage::Marking marking;
+    OverageDecision::Marking marking;
     I32 classification;
-  } cases[] = {{LASoverage::CLASSIFY, 12},
-               {LASoverage::CLASSIFY, 40},
-               {LASoverage::FLAG_WITHHELD, 12},
-               {LASoverage::FLAG_OVERLAP, 12},
-               {LASoverage::REMOVE, 12}};
+  } cases[] = {{OverageDecision::CLASSIFY, 12},
+               {OverageDecision::CLASSIFY, 40},
+               {OverageDecision::FLAG_WITHHELD, 12},
+               {OverageDecision::FLAG_OVERLAP, 12},
+               {OverageDecision::REMOVE, 12}};
   OwnedArgs args({"-ignore_class", "9"});
   LASignore ignore;
   ASSERT_TRUE(ignore.parse(args.argc(), args.argv()));
   for (const Case& c : cases) {
-    LASoverage o(settings(1.0f, false, c.marking, c.classification), &ignore);
+    OverageDecision o(settings(1.0f, false, c.marking, c.classification), &ignore);
     first_pass(o, {{5.25, 5.25, 1, 2}, {5.25, 5.25, 2, 8}});
     Points read(6), scratch(6);
     // Garbage from an earlier point in the scratch.
@@ -444,12 +445,12 @@ TEST(LASoverage, LayersOutputMarksTheScratchPoint) {
       U16 id;
       U8 cls;
       bool withheld, overlap;
-      LASoverage::Verdict verdict;
+      OverageDecision::Verdict verdict;
     } steps[] = {
-        {1, 3, true, false, LASoverage::KEPT},
-        {2, 4, false, true, LASoverage::MARKED},
-        {2, 9, true, true, LASoverage::IGNORED},  // excluded by -ignore_class 9
-        {1, 5, false, false, LASoverage::KEPT},
+        {1, 3, true, false, OverageDecision::KEPT},
+        {2, 4, false, true, OverageDecision::MARKED},
+        {2, 9, true, true, OverageDecision::IGNORED},  // excluded by -ignore_class 9
+        {1, 5, false, false, OverageDecision::KEPT},
     };
     for (const Step& s : steps) {
       LASpoint& r = read.at(5.25, 5.25, s.id, 0);
@@ -457,24 +458,24 @@ TEST(LASoverage, LayersOutputMarksTheScratchPoint) {
       r.extended_classification = U8(s.cls + 64);
       r.withheld_flag = s.withheld;
       r.extended_classification_flags = U8((s.withheld ? 4 : 0) | (s.overlap ? 8 : 0));
-      const LASoverage::Verdict v = o.judge_and_mark(r, scratch.p);
-      const bool marked = s.verdict == LASoverage::MARKED;
+      const OverageDecision::Verdict v = o.judge_and_mark(r, scratch.p);
+      const bool marked = s.verdict == OverageDecision::MARKED;
       LASpoint& out = scratch.p;
       switch (c.marking) {
-        case LASoverage::REMOVE:
-          EXPECT_EQ(v, marked ? LASoverage::REMOVED : s.verdict);
+        case OverageDecision::REMOVE:
+          EXPECT_EQ(v, marked ? OverageDecision::REMOVED : s.verdict);
           EXPECT_EQ(out.marked_deleted, marked ? 1 : 0);
           break;
-        case LASoverage::FLAG_WITHHELD:
+        case OverageDecision::FLAG_WITHHELD:
           EXPECT_EQ(v, s.verdict);
           EXPECT_EQ(out.withheld_flag, (marked || s.withheld) ? 1 : 0);
           EXPECT_EQ((out.extended_classification_flags & 4) != 0, marked || s.withheld);
           break;
-        case LASoverage::FLAG_OVERLAP:
+        case OverageDecision::FLAG_OVERLAP:
           EXPECT_EQ(v, s.verdict);
           EXPECT_EQ(out.get_overlap_flag(), marked || s.overlap);
           break;
-        case LASoverage::CLASSIFY: {
+        case OverageDecision::CLASSIFY: {
           EXPECT_EQ(v, s.verdict);
           const U8 expected = (marked && c.classification < 32) ? U8(c.classification) : s.cls;
           EXPECT_EQ(out.classification, expected) << c.classification;
@@ -490,11 +491,11 @@ TEST(LASoverage, LayersOutputMarksTheScratchPoint) {
   }
 }
 
-TEST(LASoverage, IgnoredPointsAreNeitherRasterizedNorJudged) {
+TEST(OverageDecision, IgnoredPointsAreNeitherRasterizedNorJudged) {
   OwnedArgs args({"-ignore_withheld"});
   LASignore ignore;
   ASSERT_TRUE(ignore.parse(args.argc(), args.argv()));
-  LASoverage o(settings(1.0f, false, LASoverage::REMOVE), &ignore);
+  OverageDecision o(settings(1.0f, false, OverageDecision::REMOVE), &ignore);
   Points pts;
   // Line 1 would win the cell, but all its points are withheld.
   LASpoint& p = pts.at(5.25, 5.25, 1, 0);
@@ -511,30 +512,30 @@ TEST(LASoverage, IgnoredPointsAreNeitherRasterizedNorJudged) {
   LASpoint& q = pts.at(5.25, 5.25, 1, 0);
   q.withheld_flag = 1;
   q.marked_deleted = 1;
-  EXPECT_EQ(o.judge_and_mark(q), LASoverage::IGNORED);
+  EXPECT_EQ(o.judge_and_mark(q), OverageDecision::IGNORED);
   EXPECT_EQ(q.marked_deleted, 0);
   q.withheld_flag = 0;
-  EXPECT_EQ(o.judge_and_mark(q), LASoverage::REMOVED);
+  EXPECT_EQ(o.judge_and_mark(q), OverageDecision::REMOVED);
   EXPECT_EQ(o.marked_points(), 1);
 }
 
-TEST(LASoverage, PointsOutsideTheDecisionWarnAndStayUnmarked) {
-  LASoverage o(settings(), nullptr);
+TEST(OverageDecision, PointsOutsideTheDecisionWarnAndStayUnmarked) {
+  OverageDecision o(settings(), nullptr);
   first_pass(o, {{5.25, 5.25, 1, 0}, {5.25, 5.25, 2, 3}});
   Points pts;
-  EXPECT_EQ(o.judge_and_mark(pts.at(5.25, 5.25, 2, 0)), LASoverage::MARKED);
+  EXPECT_EQ(o.judge_and_mark(pts.at(5.25, 5.25, 2, 0)), OverageDecision::MARKED);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(o.judge_and_mark(pts.at(500.25, 5.25, 2, 0)), LASoverage::KEPT);
+  EXPECT_EQ(o.judge_and_mark(pts.at(500.25, 5.25, 2, 0)), OverageDecision::KEPT);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "WARNING: points 2 not found in flightline raster.\n");
 }
 
-TEST(LASoverage, NoFlightlineAtAllDecidesNothing) {
+TEST(OverageDecision, NoFlightlineAtAllDecidesNothing) {
   OwnedArgs args({"-ignore_class", "0"});
   LASignore ignore;
   ASSERT_TRUE(ignore.parse(args.argc(), args.argv()));
   for (bool entire : {false, true}) {
-    LASoverage o(settings(1.0f, entire), &ignore);
+    OverageDecision o(settings(1.0f, entire), &ignore);
     Points pts;
     EXPECT_FALSE(o.add_point(pts.at(1.0, 1.0, 1, 0)));
     EXPECT_EQ(o.flightline_count(), 0u);
@@ -543,12 +544,12 @@ TEST(LASoverage, NoFlightlineAtAllDecidesNothing) {
     o.decide();
     ASSERT_NE(o.decision_raster(), nullptr);
     EXPECT_FALSE(o.decision_raster()->has_tiles());
-    EXPECT_EQ(o.judge_and_mark(pts.at(1.0, 1.0, 1, 0)), LASoverage::IGNORED);
+    EXPECT_EQ(o.judge_and_mark(pts.at(1.0, 1.0, 1, 0)), OverageDecision::IGNORED);
   }
 }
 
-TEST(LASoverage, CallerGivenFlightlineNumbers) {
-  LASoverage o(settings(), nullptr);
+TEST(OverageDecision, CallerGivenFlightlineNumbers) {
+  OverageDecision o(settings(), nullptr);
   Points pts;
   // All points say 0; the caller knows better (recovered from GPS time).
   o.add_point(pts.at(5.25, 5.25, 0, 9), 1);
@@ -557,19 +558,19 @@ TEST(LASoverage, CallerGivenFlightlineNumbers) {
   o.fill_holes();
   o.decide();
   o.start_input();
-  EXPECT_EQ(o.judge_and_mark(pts.at(5.25, 5.25, 0, 9), 1), LASoverage::MARKED);
-  EXPECT_EQ(o.judge_and_mark(pts.at(5.25, 5.25, 0, 2), 2), LASoverage::KEPT);
+  EXPECT_EQ(o.judge_and_mark(pts.at(5.25, 5.25, 0, 9), 1), OverageDecision::MARKED);
+  EXPECT_EQ(o.judge_and_mark(pts.at(5.25, 5.25, 0, 2), 2), OverageDecision::KEPT);
   // The stored ID is not changed.
   EXPECT_EQ(pts.p.point_source_ID, 0);
 }
 
-TEST(LASoverage, FilesAsFlightlines) {
+TEST(OverageDecision, FilesAsFlightlines) {
   OwnedArgs args({"-ignore_class", "7"});
   LASignore ignore;
   ASSERT_TRUE(ignore.parse(args.argc(), args.argv()));
-  LASoverage::Settings s = settings();
+  OverageDecision::Settings s = settings();
   s.files_are_flightlines = true;
-  LASoverage o(s, &ignore);
+  OverageDecision o(s, &ignore);
   Points pts;
   // File 1: a 3 x 3 block missing its centre (a hole to fill) plus cell (20, 20).
   o.begin_file();
@@ -603,10 +604,10 @@ TEST(LASoverage, FilesAsFlightlines) {
   EXPECT_EQ(c1, 20);
   o.decide();
   o.start_input();
-  EXPECT_EQ(judge(o, {20.0, 20.0, 4, 0}), LASoverage::KEPT);
-  EXPECT_EQ(judge(o, {20.0, 20.0, 9, 0}), LASoverage::MARKED);
-  EXPECT_EQ(judge(o, {10.0, 10.0, 9, 0}), LASoverage::KEPT);
-  EXPECT_EQ(judge(o, {11.0, 11.0, 4, 0}), LASoverage::KEPT);  // the filled hole
+  EXPECT_EQ(judge(o, {20.0, 20.0, 4, 0}), OverageDecision::KEPT);
+  EXPECT_EQ(judge(o, {20.0, 20.0, 9, 0}), OverageDecision::MARKED);
+  EXPECT_EQ(judge(o, {10.0, 10.0, 9, 0}), OverageDecision::KEPT);
+  EXPECT_EQ(judge(o, {11.0, 11.0, 4, 0}), OverageDecision::KEPT);  // the filled hole
 }
 
 }  // namespace

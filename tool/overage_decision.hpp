@@ -7,7 +7,7 @@
 // The driver feeds points one at a time; this class never reads or writes
 // files itself. Typical use per input (per-input mode):
 //
-//   LASoverage overage(settings, &ignore);
+//   OverageDecision overage(settings, &ignore);
 //   while (reader->read_point()) overage.add_point(reader->point);
 //   overage.fill_holes();
 //   overage.decide();
@@ -25,12 +25,12 @@
 #include <memory>
 #include <vector>
 
+#include "las/core/lasignore.hpp"
 #include "las/core/laspoint.hpp"
 #include "las/core/types.hpp"
 #include "raster/lasraster.hpp"
-#include "las/core/lasignore.hpp"
 
-class LASoverage {
+class OverageDecision {
  public:
   // In order of precedence when the command line gives several.
   enum Marking { REMOVE, FLAG_WITHHELD, FLAG_OVERLAP, CLASSIFY };
@@ -53,10 +53,10 @@ class LASoverage {
 
   // The ignore rules are not copied; they must outlive this object (null:
   // no rules).
-  LASoverage(const Settings& settings, const LASignore* ignore);
-  ~LASoverage();
-  LASoverage(const LASoverage&) = delete;
-  LASoverage& operator=(const LASoverage&) = delete;
+  OverageDecision(const Settings& settings, const LASignore* ignore);
+  ~OverageDecision();
+  OverageDecision(const OverageDecision&) = delete;
+  OverageDecision& operator=(const OverageDecision&) = delete;
 
   // "overlap" under entire overlap, else "overage".
   const char* word() const { return settings_.entire_overlap ? "overlap" : "overage"; }

@@ -1,4 +1,4 @@
-#include "tool/lasoverage.hpp"
+#include "tool/overage_decision.hpp"
 
 #include <algorithm>
 #include <cinttypes>
@@ -100,14 +100,14 @@ class HoleFiller {
 
 }  // namespace
 
-LASoverage::LASoverage(const Settings& settings, const LASignore* ignore)
+OverageDecision::OverageDecision(const Settings& settings, const LASignore* ignore)
     : settings_(settings), ignore_(ignore) {
   if (!settings_.files_are_flightlines) index_of_id_.assign(65536, 0);
 }
 
-LASoverage::~LASoverage() = default;
+OverageDecision::~OverageDecision() = default;
 
-std::unique_ptr<LASraster> LASoverage::make_raster(const char* statistic) const {
+std::unique_ptr<LASraster> OverageDecision::make_raster(const char* statistic) const {
   auto raster = std::make_unique<LASraster>();
   raster->set_step(F64(settings_.step));
   raster->set_statistic(statistic);
@@ -115,7 +115,7 @@ std::unique_ptr<LASraster> LASoverage::make_raster(const char* statistic) const 
   return raster;
 }
 
-LASraster* LASoverage::raster_of(U16 id) {
+LASraster* OverageDecision::raster_of(U16 id) {
   const U32 index = index_of_id_[id];
   if (index) return flightlines_[index - 1].raster.get();
   Flightline line;
@@ -126,7 +126,7 @@ LASraster* LASoverage::raster_of(U16 id) {
   return flightlines_.back().raster.get();
 }
 
-void LASoverage::add_to_raster(LASraster* raster, const LASpoint& point) {
+void OverageDecision::add_to_raster(LASraster* raster, const LASpoint& point) {
   const F64 step = raster->get_step();
   const F64 x = point.get_x();
   const F64 y = point.get_y();
@@ -150,7 +150,7 @@ void LASoverage::add_to_raster(LASraster* raster, const LASpoint& point) {
   }
 }
 
-bool LASoverage::add_point(const LASpoint& point) {
+bool OverageDecision::add_point(const LASpoint& point) {
   if (settings_.files_are_flightlines) {
     file_last_id_ = point.point_source_ID;
     if (excludes(point)) {
@@ -169,7 +169,7 @@ bool LASoverage::add_point(const LASpoint& point) {
   return true;
 }
 
-void LASoverage::add_point(const LASpoint& point, U16 flightline) {
+void OverageDecision::add_point(const LASpoint& point, U16 flightline) {
   if (settings_.files_are_flightlines) {
     file_last_id_ = flightline;
     if (!file_raster_) begin_file();
@@ -185,12 +185,12 @@ void LASoverage::add_point(const LASpoint& point, U16 flightline) {
   add_to_raster(previous_raster_, point);
 }
 
-void LASoverage::begin_file() {
+void OverageDecision::begin_file() {
   file_raster_ = make_raster(settings_.entire_overlap ? "occupancy" : "lowest_abs scan_angle");
   file_last_id_ = 0;
 }
 
-void LASoverage::end_file() {
+void OverageDecision::end_file() {
   if (!file_raster_) return;
   filled_cells_ += fill_raster_holes(*file_raster_);
   widen_bounds(*file_raster_);
@@ -200,7 +200,7 @@ void LASoverage::end_file() {
   flightlines_.push_back(std::move(line));
 }
 
-void LASoverage::widen_bounds(const LASraster& raster) {
+void OverageDecision::widen_bounds(const LASraster& raster) {
   // A raster without cells has no bounds to contribute.
   if (!raster.has_tiles()) return;
   if (!have_bounds_) {
@@ -217,7 +217,8 @@ void LASoverage::widen_bounds(const LASraster& raster) {
   max_row_ = std::max(max_row_, raster.get_max_row());
 }
 
-bool LASoverage::grid_bounds(I32* min_column, I32* min_row, I32* max_column, I32* max_row) const {
+bool OverageDecision::grid_bounds(I32* min_column, I32* min_row, I32* max_column,
+                                  I32* max_row) const {
   bool have = have_bounds_;
   I32 c0 = min_column_, r0 = min_row_, c1 = max_column_, r1 = max_row_;
   if (!settings_.files_are_flightlines && !decision_) {
@@ -248,19 +249,19 @@ bool LASoverage::grid_bounds(I32* min_column, I32* min_row, I32* max_column, I32
   return true;
 }
 
-I64 LASoverage::grid_columns() const {
+I64 OverageDecision::grid_columns() const {
   I32 c0, r0, c1, r1;
   if (!grid_bounds(&c0, &r0, &c1, &r1)) return 0;
   return I64(c1) - I64(c0) + 1;
 }
 
-I64 LASoverage::grid_rows() const {
+I64 OverageDecision::grid_rows() const {
   I32 c0, r0, c1, r1;
   if (!grid_bounds(&c0, &r0, &c1, &r1)) return 0;
   return I64(r1) - I64(r0) + 1;
 }
 
-U32 LASoverage::fill_holes() {
+U32 OverageDecision::fill_holes() {
   U32 filled = 0;
   for (Flightline& line : flightlines_) {
     if (line.raster) filled += fill_raster_holes(*line.raster);
@@ -275,7 +276,7 @@ U32 LASoverage::fill_holes() {
 // same fills as walking the whole bounding rectangle, at a cost that follows
 // the tiles rather than the area. The order of the fills does not matter:
 // every fill goes to a distinct empty cell.
-U32 LASoverage::fill_raster_holes(LASraster& raster) {
+U32 OverageDecision::fill_raster_holes(LASraster& raster) {
   if (!raster.has_tiles()) return 0;
   const I32 c0 = raster.get_min_column(), c1 = raster.get_max_column();
   const I32 r0 = raster.get_min_row(), r1 = raster.get_max_row();
@@ -349,7 +350,7 @@ U32 LASoverage::fill_raster_holes(LASraster& raster) {
   return U32(filler.fills().size());
 }
 
-void LASoverage::decide() {
+void OverageDecision::decide() {
   if (!settings_.files_are_flightlines) {
     have_bounds_ = false;
     for (const Flightline& line : flightlines_) {
@@ -421,7 +422,7 @@ void LASoverage::decide() {
   have_previous_ = false;
 }
 
-LASoverage::Verdict LASoverage::judge(const LASpoint& read, U16 flightline) {
+OverageDecision::Verdict OverageDecision::judge(const LASpoint& read, U16 flightline) {
   I32 value = 0;
   const bool found = decision_ && decision_->get_value_at(read, &value);
   if (settings_.entire_overlap) return found ? MARKED : KEPT;
@@ -432,7 +433,7 @@ LASoverage::Verdict LASoverage::judge(const LASpoint& read, U16 flightline) {
   return value != I32(flightline) ? MARKED : KEPT;
 }
 
-LASoverage::Verdict LASoverage::mark_point(LASpoint& point, Verdict verdict) {
+OverageDecision::Verdict OverageDecision::mark_point(LASpoint& point, Verdict verdict) {
   if (verdict != MARKED) {
     // The point may have been marked for removal before (points are reused).
     if (settings_.marking == REMOVE) point.marked_deleted = 0;
@@ -459,8 +460,8 @@ LASoverage::Verdict LASoverage::mark_point(LASpoint& point, Verdict verdict) {
   return MARKED;
 }
 
-LASoverage::Verdict LASoverage::mark_scratch(const LASpoint& read, LASpoint& scratch,
-                                             Verdict verdict) {
+OverageDecision::Verdict OverageDecision::mark_scratch(const LASpoint& read, LASpoint& scratch,
+                                                       Verdict verdict) {
   const bool marked = verdict == MARKED;
   if (marked) marked_points_++;
   switch (settings_.marking) {
@@ -487,22 +488,22 @@ LASoverage::Verdict LASoverage::mark_scratch(const LASpoint& read, LASpoint& scr
   return verdict;
 }
 
-LASoverage::Verdict LASoverage::judge_and_mark(LASpoint& point) {
+OverageDecision::Verdict OverageDecision::judge_and_mark(LASpoint& point) {
   return judge_and_mark(point, point.point_source_ID);
 }
 
-LASoverage::Verdict LASoverage::judge_and_mark(LASpoint& point, U16 flightline) {
+OverageDecision::Verdict OverageDecision::judge_and_mark(LASpoint& point, U16 flightline) {
   points_read_++;
   if (excludes(point)) return mark_point(point, IGNORED);
   return mark_point(point, judge(point, flightline));
 }
 
-LASoverage::Verdict LASoverage::judge_and_mark(const LASpoint& read, LASpoint& scratch) {
+OverageDecision::Verdict OverageDecision::judge_and_mark(const LASpoint& read, LASpoint& scratch) {
   return judge_and_mark(read, scratch, read.point_source_ID);
 }
 
-LASoverage::Verdict LASoverage::judge_and_mark(const LASpoint& read, LASpoint& scratch,
-                                               U16 flightline) {
+OverageDecision::Verdict OverageDecision::judge_and_mark(const LASpoint& read, LASpoint& scratch,
+                                                         U16 flightline) {
   points_read_++;
   if (excludes(read)) return mark_scratch(read, scratch, IGNORED);
   return mark_scratch(read, scratch, judge(read, flightline));
