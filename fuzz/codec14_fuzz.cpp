@@ -46,13 +46,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ByteStreamInArrayLE in(data, I64(size));
   if (!reader.attach(&in)) return 0;
   U32 read = 0;
-  for (int failures = 0; read < 200 && failures < 4;) {
+  bool sought = false;
+  for (int failures = 0, calls = 0; read < 200 && failures < 4 && calls < 400; calls++) {
     if (reader.readRecord(point.item_targets.data())) {
       read++;
     } else {
       failures++;
     }
-    if (read == 50 && reader.seekRecord(read, seekTo)) read = seekTo;
+    if (read == 50 && !sought) {
+      sought = true;
+      if (reader.seekRecord(read, seekTo)) read = seekTo;
+    }
   }
   reader.verifyEnd();
   return 0;

@@ -75,6 +75,32 @@ TEST(Point14RoundTrip, WriterConfiguration) {
   }
 }
 
+// Seeking restarts the layered codecs at any chunk, forwards and backwards.
+TEST(Point14RoundTrip, SeekToRecords) {
+  const std::vector<LASitem> items = itemsFor(10, 4, 3);
+  const std::vector<Record> records = makeRecords(items, Pattern::Channels, 1000, 21);
+  for (U32 chunk : {100u, 0u}) {
+    SCOPED_TRACE(chunk ? "fixed chunks" : "adaptive chunks");
+    const Vorzak config = layeredConfig(items, chunk);
+    const Encoded enc = encode(config, records, chunk ? 0 : 130);
+    ASSERT_TRUE(enc.ok);
+    LASscaleOffset so;
+    LASpoint p;
+    p.init_items(&so, items, nullptr);
+    LASrecordReader reader;
+    ByteStreamInArrayLE in(enc.bytes.data(), I64(enc.bytes.size()));
+    ASSERT_TRUE(reader.configure(U32(items.size()), items.data(), &config));
+    ASSERT_TRUE(reader.attach(&in));
+    U32 current = 0;
+    for (U32 target : {555u, 556u, 10u, 999u, 130u, 129u, 260u, 0u, 731u}) {
+      ASSERT_TRUE(reader.seekRecord(current, target)) << target;
+      ASSERT_TRUE(reader.readRecord(p.item_targets.data())) << reader.errorText();
+      ASSERT_EQ(storeRecord(p), records[target]) << "record " << target;
+      current = target + 1;
+    }
+  }
+}
+
 TEST(Point14RoundTrip, SharedLas14Samples) {
   SKIP_WITHOUT_SHARED_DATA(dir);
   const char* files[] = {"test1_4.las", "1_4_w_evlr.las", "simple1_4.las",
