@@ -9,7 +9,11 @@ std::string shared_las_dir() {
   const char* env = getenv("TREVALON_SHARED");
   std::string base = env ? env : "../shared";
   std::string dir = base + "/testdata/las";
-  return platform::is_directory(dir.c_str()) ? dir : std::string();
+  if (!platform::is_directory(dir.c_str())) return std::string();
+  // Absolute, so that tests may hand it to programs run elsewhere.
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::canonical(dir, ec);
+  return ec ? dir : absolute.string();
 }
 
 TempDir::TempDir() {
