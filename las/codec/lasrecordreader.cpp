@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "las/codec/int_delta_coder.hpp"
 #include "las/codec/lasitem_factory.hpp"
@@ -53,6 +54,8 @@ bool LASrecordReader::configure(U32 num_items, const LASitem* items, const Vorza
   numChunks_ = 0;
   numItems_ = 0;
   recordLength_ = 0;
+  plainRecord_ = false;
+  itemSizes_.clear();
   error_.clear();
   warning_.clear();
   if (num_items == 0 || items == nullptr) {
@@ -88,6 +91,7 @@ bool LASrecordReader::configure(U32 num_items, const LASitem* items, const Vorza
     }
     rawReaders_.push_back(std::move(raw));
     recordLength_ += items[i].size;
+    itemSizes_.push_back(items[i].size);
   }
   if (decoder_) {
     for (U32 i = 0; i < num_items; i++) {
@@ -113,6 +117,9 @@ bool LASrecordReader::configure(U32 num_items, const LASitem* items, const Vorza
     }
   }
   numItems_ = num_items;
+  plainRecord_ = std::none_of(items, items + num_items,
+                              [](const LASitem& item) { return item.type == LASitem::POINT14; });
+  record_.assign(recordLength_, 0);
   return true;
 }
 
@@ -177,6 +184,15 @@ bool LASrecordReader::readRecord(U8* const* item_buffers) {
   try {
     U32 context = 0;
     if (!decoder_) {
+      if (plainRecord_) {
+        stream_->readBytes(record_.data(), recordLength_);
+        const U8* from = record_.data();
+        for (U32 i = 0; i < numItems_; i++) {
+          memcpy(item_buffers[i], from, itemSizes_[i]);
+          from += itemSizes_[i];
+        }
+        return true;
+      }
       for (U32 i = 0; i < numItems_; i++) rawReaders_[i]->readItem(item_buffers[i], context);
       return true;
     }

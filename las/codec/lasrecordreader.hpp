@@ -79,6 +79,10 @@ class LASrecordReader {
   I64 lastChunkEnd_ = -1;   // end of the last fixed-size chunk, -1 elsewhere
   U32 layeredRecords_ = 0;  // records of the current layered chunk
   U32 recordLength_ = 0;
+  // Raw records of byte-image items move in one read and are split here.
+  bool plainRecord_ = false;
+  std::vector<U32> itemSizes_;
+  std::vector<U8> record_;
   LASpoint scratch_;
   std::string error_;
   std::string warning_;

@@ -1,5 +1,8 @@
 #include "las/codec/lasrecordwriter.hpp"
 
+#include <algorithm>
+#include <cstring>
+
 #include "las/codec/int_delta_coder.hpp"
 #include "las/codec/lasitem_factory.hpp"
 #include "las/core/messages.hpp"
@@ -37,6 +40,8 @@ bool LASrecordWriter::configure(U32 num_items, const LASitem* items, const Vorza
   current_ = List::NONE;
   numItems_ = 0;
   recordLength_ = 0;
+  plainRecord_ = false;
+  itemSizes_.clear();
   if (num_items == 0 || items == nullptr) return false;
   if (config) {
     if (!sameItems(num_items, items, *config)) return false;
@@ -54,8 +59,12 @@ bool LASrecordWriter::configure(U32 num_items, const LASitem* items, const Vorza
     if (!raw) return false;
     rawWriters_.push_back(std::move(raw));
     recordLength_ += items[i].size;
+    itemSizes_.push_back(items[i].size);
   }
   numItems_ = num_items;
+  plainRecord_ = std::none_of(items, items + num_items,
+                              [](const LASitem& item) { return item.type == LASitem::POINT14; });
+  record_.assign(recordLength_, 0);
   if (!encoder_) return true;
   for (U32 i = 0; i < num_items; i++) {
     std::unique_ptr<LASwriteItemCompressed> writer =
@@ -129,6 +138,14 @@ bool LASrecordWriter::writeRecord(const U8* const* item_buffers) {
       if (!compressedWriters_[i]->writeItem(item_buffers[i], context)) return false;
     }
     return true;
+  }
+  if (plainRecord_) {
+    U8* to = record_.data();
+    for (U32 i = 0; i < numItems_; i++) {
+      memcpy(to, item_buffers[i], itemSizes_[i]);
+      to += itemSizes_[i];
+    }
+    return stream_->writeBytes(record_.data(), recordLength_);
   }
   for (U32 i = 0; i < numItems_; i++) {
     if (!rawWriters_[i]->writeItem(item_buffers[i], context)) return false;

@@ -44,6 +44,10 @@ class LASrecordWriter {
   ByteStreamOut* stream_ = nullptr;
   U32 numItems_ = 0;
   U32 recordLength_ = 0;
+  // Raw records of byte-image items are gathered and written in one call.
+  bool plainRecord_ = false;
+  std::vector<U32> itemSizes_;
+  std::vector<U8> record_;
   U16 compressor_ = 0;
   List current_ = List::NONE;
   std::vector<std::unique_ptr<LASwriteItemRaw>> rawWriters_;
