@@ -48,7 +48,7 @@ class RunningMedian5 {
     high_ = true;
   }
   I32 get() const { return v_[2]; }
-  void add(I32 x) {
+  __attribute__((always_inline)) void add(I32 x) {
     if (high_) {
       if (x < v_[2]) {
         v_[4] = v_[3];
@@ -350,7 +350,16 @@ struct Fields {
   U16 pointSource = 0;
   U64 gpsTime = 0;  // bit pattern
   bool gpsChanged = false;
+  I8 scanAngleRank = 0;  // the legacy scan angle, kept by readers
 };
+
+// The legacy scan angle in whole degrees.
+inline I8 scanAngleRank(I16 scanAngle) {
+  I64 rank = round_half_away(F32(scanAngle) * 0.006f);
+  if (rank < -128) rank = -128;
+  if (rank > 127) rank = 127;
+  return I8(rank);
+}
 
 // The codecs address the point's fields through its byte image: the POINT10
 // image in bytes 0-19, then the extended fields (bit fields in bytes 22 and
@@ -404,6 +413,7 @@ inline void loadDecoded(const U8* item, Fields& f) {
   f.returnNumber = item[24] & 15;
   f.numberOfReturns = item[24] >> 4;
   memcpy(&f.scanAngle, item + 20, 2);
+  f.scanAngleRank = scanAngleRank(f.scanAngle);
   f.userData = item[17];
   memcpy(&f.pointSource, item + 18, 2);
   memcpy(&f.gpsTime, item + kGpsTimeAt, 8);
@@ -427,10 +437,7 @@ inline void store(const Fields& f, U8* item) {
   }
   image[14] = U8(r | (n << 3) | (U32(f.flags >> 4) << 6));
   image[15] = U8((f.classification < 32 ? f.classification : 0) | ((f.flags & 7u) << 5));
-  I64 rank = round_half_away(F32(f.scanAngle) * 0.006f);
-  if (rank < -128) rank = -128;
-  if (rank > 127) rank = 127;
-  image[16] = U8(I8(rank));
+  image[16] = U8(f.scanAngleRank);
   image[17] = f.userData;
   memcpy(image + 18, &f.pointSource, 2);
   memcpy(image + 20, &f.scanAngle, 2);
@@ -907,6 +914,7 @@ void Point14Reader::readItem(U8* item, U32& context) {
   }
   if ((changed & 8) && layers_.decode(SCAN_ANGLE)) {
     P.scanAngle = I16(U16(ctx->scanAngle.decode(R.scanAngle, g)));
+    P.scanAngleRank = scanAngleRank(P.scanAngle);
   }
   if (layers_.decode(USER_DATA)) {
     P.userData = U8(layers_.decoder(USER_DATA).getSymbol(lazy(ctx->userData[R.userData / 4])));
