@@ -143,8 +143,8 @@ class EntropyDecoder {
   void finish() { stream_ = nullptr; }
   ByteStreamIn* getByteStreamIn() const { return stream_; }
 
-  inline U32 getBit(BitModel& m);
-  inline U32 getSymbol(SymbolModel& m);
+  inline __attribute__((always_inline)) U32 getBit(BitModel& m);
+  inline __attribute__((always_inline)) U32 getSymbol(SymbolModel& m);
   inline U32 getRawBits(U32 count);
   inline U16 getRaw16();
   U32 getRaw32() {

@@ -21,7 +21,7 @@ class IntDeltaCoder {
   void startDecoding();
 
   inline void encode(I32 prediction, I32 actual, U32 context);
-  inline I32 decode(I32 prediction, U32 context);
+  inline __attribute__((always_inline)) I32 decode(I32 prediction, U32 context);
   U32 lastClass() const { return lastClass_; }
 
   U32 maxClass() const { return maxClass_; }
