@@ -29,7 +29,7 @@ int SymbolModel::reset() {
       while ((1u << bits) < 2 * n && bits < 9) bits++;
       lookupSize = 1u << bits;
       lookupShift = entropy::kSymbolPrecision - bits;
-      entries += lookupSize + 2;
+      entries += lookupSize + 2 + kLookupSlack;
     }
     storage_.assign(entries, 0);
     cumFreq = storage_.data();
@@ -66,7 +66,13 @@ void SymbolModel::update() {
       cumFreq[s] = (scale * sum) >> (31 - entropy::kSymbolPrecision);
       sum += counts[s];
       const U32 w = cumFreq[s] >> lookupShift;
-      while (j < w) lookup[++j] = s - 1;
+      // Most runs are short: four cells are stored blindly (the cells past
+      // `w` are overwritten by the next symbols or the tail fill) and only
+      // longer runs loop.
+      U32* cell = lookup + j + 1;
+      cell[0] = cell[1] = cell[2] = cell[3] = s - 1;
+      for (U32 i = j + 5; i <= w; i++) lookup[i] = s - 1;
+      if (w > j) j = w;
     }
     lookup[0] = 0;
     while (j <= lookupSize) lookup[++j] = numSymbols - 1;

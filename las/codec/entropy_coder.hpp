@@ -67,6 +67,8 @@ class SymbolModel {
   bool encodeOnly = false;
 
  private:
+  // Cells after the table that its rebuild may scribble on.
+  static constexpr U32 kLookupSlack = 3;
   std::vector<U32> storage_;
 };
 
