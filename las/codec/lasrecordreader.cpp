@@ -188,7 +188,7 @@ bool LASrecordReader::readRecord(U8* const* item_buffers) {
         stream_->readBytes(record_.data(), recordLength_);
         const U8* from = record_.data();
         for (U32 i = 0; i < numItems_; i++) {
-          memcpy(item_buffers[i], from, itemSizes_[i]);
+          copyItemBytes(item_buffers[i], from, itemSizes_[i]);
           from += itemSizes_[i];
         }
         return true;

@@ -142,7 +142,7 @@ bool LASrecordWriter::writeRecord(const U8* const* item_buffers) {
   if (plainRecord_) {
     U8* to = record_.data();
     for (U32 i = 0; i < numItems_; i++) {
-      memcpy(to, item_buffers[i], itemSizes_[i]);
+      copyItemBytes(to, item_buffers[i], itemSizes_[i]);
       to += itemSizes_[i];
     }
     return stream_->writeBytes(record_.data(), recordLength_);

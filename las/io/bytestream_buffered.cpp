@@ -24,6 +24,11 @@ bool ByteStreamInFileBuffered::refill() {
 }
 
 void ByteStreamInFileBuffered::readBytes(U8* bytes, U32 n) {
+  if (n <= len_ - pos_) {
+    memcpy(bytes, buffer_.data() + pos_, n);
+    pos_ += n;
+    return;
+  }
   size_t left = n;
   while (left) {
     if (pos_ == len_) {
