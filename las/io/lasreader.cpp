@@ -89,7 +89,7 @@ bool LASreader::read_inside_rectangle() {
   return false;
 }
 
-void LASreader::start_query(U32 mode, F64 min_x, F64 min_y, F64 max_x, F64 max_y) {
+void LASreader::record_query_box(U32 mode, F64 min_x, F64 min_y, F64 max_x, F64 max_y) {
   // A second query replaces the first, so remember the file's own box only once.
   if (!inside) {
     orig_min_x = header.min_x;
@@ -102,6 +102,10 @@ void LASreader::start_query(U32 mode, F64 min_x, F64 min_y, F64 max_x, F64 max_y
   header.min_y = min_y;
   header.max_x = max_x;
   header.max_y = max_y;
+}
+
+void LASreader::start_query(U32 mode, F64 min_x, F64 min_y, F64 max_x, F64 max_y) {
+  record_query_box(mode, min_x, min_y, max_x, max_y);
   query_disjoint =
       orig_min_x > max_x || orig_min_y > max_y || orig_max_x < min_x || orig_max_y < min_y;
   select_read_operations();

@@ -75,6 +75,10 @@ class LASreader {
   // Reselects the read operations after a change of filter, transform or query.
   void select_read_operations();
 
+  // Puts the query box into the header (keeping the file's own box once);
+  // readers that test points elsewhere use only this part of a query.
+  void record_query_box(U32 mode, F64 min_x, F64 min_y, F64 max_x, F64 max_y);
+
   void set_failed() { failed_ = true; }
   void set_truncated() { truncated_ = true; }
   void clear_status() { failed_ = truncated_ = false; }

@@ -488,20 +488,6 @@ void LASreaderMerged::set_transform(LAStransform* t) {
   kept_transform = t;
 }
 
-void LASreaderMerged::record_query_box(U32 mode, F64 min_x, F64 min_y, F64 max_x, F64 max_y) {
-  if (!inside) {
-    orig_min_x = header.min_x;
-    orig_min_y = header.min_y;
-    orig_max_x = header.max_x;
-    orig_max_y = header.max_y;
-  }
-  inside = mode;
-  header.min_x = min_x;
-  header.min_y = min_y;
-  header.max_x = max_x;
-  header.max_y = max_y;
-}
-
 bool LASreaderMerged::inside_none() {
   if (inside) {
     header.min_x = orig_min_x;

@@ -72,7 +72,6 @@ class LASreaderMerged : public LASreader {
   bool open_next_file();
   bool outside_query(const Box& box) const;
   bool fit_quantization();
-  void record_query_box(U32 mode, F64 min_x, F64 min_y, F64 max_x, F64 max_y);
   std::unique_ptr<LASreaderLAS> make_reader() const;
 
   std::vector<std::string> names;

@@ -184,20 +184,6 @@ void LASreaderStored::take_box_from(const LASreader* from) {
 // Stored points passed the area query (and the transform) once already, so
 // later passes only show the area in the header: testing transformed points
 // again could drop them.
-void LASreaderStored::record_query(U32 mode, F64 min_x, F64 min_y, F64 max_x, F64 max_y) {
-  if (!inside) {
-    orig_min_x = header.min_x;
-    orig_min_y = header.min_y;
-    orig_max_x = header.max_x;
-    orig_max_y = header.max_y;
-  }
-  inside = mode;
-  header.min_x = min_x;
-  header.min_y = min_y;
-  header.max_x = max_x;
-  header.max_y = max_y;
-}
-
 bool LASreaderStored::inside_none() {
   if (inner) {
     const bool done = inner->inside_none();
@@ -225,8 +211,8 @@ bool LASreaderStored::inside_tile(F32 ll_x, F32 ll_y, F32 size) {
   t_size = size;
   t_ur_x = ll_x + size;
   t_ur_y = ll_y + size;
-  record_query(1, ll_x, ll_y, F64(ll_x) + size - header.x_scale_factor,
-               F64(ll_y) + size - header.y_scale_factor);
+  record_query_box(1, ll_x, ll_y, F64(ll_x) + size - header.x_scale_factor,
+                   F64(ll_y) + size - header.y_scale_factor);
   return true;
 }
 
@@ -240,7 +226,7 @@ bool LASreaderStored::inside_circle(F64 center_x, F64 center_y, F64 radius) {
   c_center_y = center_y;
   c_radius = radius;
   c_radius_squared = radius * radius;
-  record_query(2, center_x - radius, center_y - radius, center_x + radius, center_y + radius);
+  record_query_box(2, center_x - radius, center_y - radius, center_x + radius, center_y + radius);
   return true;
 }
 
@@ -254,6 +240,6 @@ bool LASreaderStored::inside_rectangle(F64 min_x, F64 min_y, F64 max_x, F64 max_
   r_min_y = min_y;
   r_max_x = max_x;
   r_max_y = max_y;
-  record_query(3, min_x, min_y, max_x, max_y);
+  record_query_box(3, min_x, min_y, max_x, max_y);
   return true;
 }

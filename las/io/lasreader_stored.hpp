@@ -48,7 +48,6 @@ class LASreaderStored : public LASreader {
   bool store_point();
   bool finish_storing();
   void take_box_from(const LASreader* from);
-  void record_query(U32 mode, F64 min_x, F64 min_y, F64 max_x, F64 max_y);
 
   std::unique_ptr<LASreader> inner;
   std::unique_ptr<ByteStreamOutArrayLE> out_array;
