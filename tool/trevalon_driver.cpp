@@ -49,6 +49,12 @@ class TrevalonRun {
   // points it does not hold.
   void finish_output(std::unique_ptr<LASwriter> writer, const LASheader& header, bool ok);
   bool flag_as_overlap_skips(const LASreader& reader, const char* name) const;
+  enum class PassResult { OK, FAILED, LOOKUP_FAILED };
+  // Second pass over one input: judges, marks and writes every point, then
+  // finishes the output (removed when the pass failed).
+  PassResult mark_and_write(LASreader& reader, OverageDecision& overage,
+                            std::unique_ptr<LASwriter> writer, const LASheader& header,
+                            const std::string& name, FlightlineRecovery* recovery);
   int end(int code);
 
   int argc_;
@@ -291,6 +297,42 @@ bool TrevalonRun::recover_flightlines(LASreader& reader, const char* name,
   return true;
 }
 
+TrevalonRun::PassResult TrevalonRun::mark_and_write(LASreader& reader, OverageDecision& overage,
+                                                    std::unique_ptr<LASwriter> writer,
+                                                    const LASheader& header,
+                                                    const std::string& name,
+                                                    FlightlineRecovery* recovery) {
+  overage.start_input();
+  bool ok = true;
+  LASpoint& point = reader.point;
+  while (reader.read_point()) {
+    if (recovery && !overage.excludes(point)) {
+      U32 line;
+      if (!recovery->lookup(point.gps_time, &line)) {
+        finish_output(std::move(writer), header, false);
+        print_usage();
+        return PassResult::LOOKUP_FAILED;
+      }
+      overage.judge_and_mark(point, U16(line));
+    } else {
+      overage.judge_and_mark(point);
+    }
+    if (!writer->write_point(&point)) {
+      ok = false;
+      break;
+    }
+    if (options_.remove_overage) writer->update_inventory(&point);
+  }
+  if (reader.failed()) {
+    print_error("reading points of '%s' failed. output removed.\n", or_piped(name.c_str()));
+    ok = false;
+  } else if (!ok) {
+    print_error("writing points of '%s' failed. output removed.\n", or_piped(name.c_str()));
+  }
+  finish_output(std::move(writer), header, ok);
+  return ok ? PassResult::OK : PassResult::FAILED;
+}
+
 int TrevalonRun::process_input(std::unique_ptr<LASreader> reader, double start) {
   const std::string name = readers_.get_file_name() ? readers_.get_file_name() : "";
   if (flag_as_overlap_skips(*reader, name.c_str())) return kContinue;
@@ -360,36 +402,11 @@ int TrevalonRun::process_input(std::unique_ptr<LASreader> reader, double start) 
   if (!writer) return 1;
 
   // Second pass.
-  overage.start_input();
-  bool ok = true;
-  LASpoint& point = reader->point;
-  while (reader->read_point()) {
-    if (recovered && !overage.excludes(point)) {
-      U32 line;
-      if (!recovery.lookup(point.gps_time, &line)) {
-        finish_output(std::move(writer), header, false);
-        print_usage();
-        return 1;
-      }
-      overage.judge_and_mark(point, U16(line));
-    } else {
-      overage.judge_and_mark(point);
-    }
-    if (!writer->write_point(&point)) {
-      ok = false;
-      break;
-    }
-    if (options_.remove_overage) writer->update_inventory(&point);
-  }
-  if (reader->failed()) {
-    print_error("reading points of '%s' failed. output removed.\n", or_piped(name.c_str()));
-    ok = false;
-  } else if (!ok) {
-    print_error("writing points of '%s' failed. output removed.\n", or_piped(name.c_str()));
-  }
-  finish_output(std::move(writer), header, ok);
+  const PassResult result = mark_and_write(*reader, overage, std::move(writer), header, name,
+                                           recovered ? &recovery : nullptr);
   reader->close();
-  if (!ok) {
+  if (result == PassResult::LOOKUP_FAILED) return 1;
+  if (result == PassResult::FAILED) {
     failed_ = true;
     return kContinue;
   }
@@ -498,26 +515,10 @@ int TrevalonRun::run_files_as_flightlines() {
       prepare_output_header(reader->header, header);
       std::unique_ptr<LASwriter> writer = open_output(header, input_name.c_str());
       if (!writer) return end(1);
-      overage->start_input();
-      bool ok = true;
-      while (reader->read_point()) {
-        overage->judge_and_mark(reader->point);
-        if (!writer->write_point(&reader->point)) {
-          ok = false;
-          break;
-        }
-        if (options_.remove_overage) writer->update_inventory(&reader->point);
+      if (mark_and_write(*reader, *overage, std::move(writer), header, input_name, nullptr) !=
+          PassResult::OK) {
+        failed_ = true;
       }
-      if (reader->failed()) {
-        print_error("reading points of '%s' failed. output removed.\n",
-                    or_piped(input_name.c_str()));
-        ok = false;
-      } else if (!ok) {
-        print_error("writing points of '%s' failed. output removed.\n",
-                    or_piped(input_name.c_str()));
-      }
-      finish_output(std::move(writer), header, ok);
-      if (!ok) failed_ = true;
       writers_.set_file_name(nullptr);
       output_name_.clear();
       reader->close();
