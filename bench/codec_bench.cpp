@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "bench/survey_records.hpp"
 #include "tests/las/codec/codec_test_util.hpp"
 #include "tests/support/test_data.hpp"
 
@@ -38,12 +39,16 @@ void prepare(Workload& w, U8 type, U16 length, const std::vector<Record>& record
   w.compressed = encode(w.config.items, &w.config, records).bytes;
 }
 
-const Workload& synthetic(U8 type) {
-  static Workload workloads[2];
-  Workload& w = workloads[type == 1 ? 0 : 1];
+// Source 0: the tests' noisy survey-like pattern (random intensities,
+// classes and returns); source 1: the survey generator's flightlines.
+const Workload& synthetic(U8 type, int source) {
+  static Workload workloads[2][2];
+  Workload& w = workloads[type == 1 ? 0 : 1][source ? 1 : 0];
   if (w.records.empty()) {
     const U16 length = base_point_size(type);
-    prepare(w, type, length, makeRecords(type, length, Pattern::Realistic, kPoints, 42));
+    prepare(w, type, length,
+            source ? bench_data::surveyRecords(type, kPoints)
+                   : makeRecords(type, length, Pattern::Realistic, kPoints, 42));
   }
   return w;
 }
@@ -57,7 +62,7 @@ void encodeAll(const Workload& w, ByteStreamOutArrayLE& out) {
 }
 
 void BM_Encode(benchmark::State& state) {
-  const Workload& w = synthetic(U8(state.range(0)));
+  const Workload& w = synthetic(U8(state.range(0)), int(state.range(1)));
   ByteStreamOutArrayLE out(I64(w.records.size()));
   for (auto _ : state) {
     out.reset();
@@ -72,7 +77,7 @@ void BM_Encode(benchmark::State& state) {
 }
 
 void BM_Decode(benchmark::State& state) {
-  const Workload& w = synthetic(U8(state.range(0)));
+  const Workload& w = synthetic(U8(state.range(0)), int(state.range(1)));
   LASscaleOffset so;
   LASpoint point;
   point.init_items(&so, w.config.items, nullptr);
@@ -97,8 +102,8 @@ void BM_Decode(benchmark::State& state) {
       benchmark::Counter(points * state.iterations(), benchmark::Counter::kIsRate);
 }
 
-BENCHMARK(BM_Encode)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Decode)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Encode)->ArgsProduct({{1, 3}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Decode)->ArgsProduct({{1, 3}, {0, 1}})->Unit(benchmark::kMillisecond);
 
 // The shared samples: compressed size as a fraction of their point records.
 U32 le32(const std::vector<U8>& b, size_t at) {

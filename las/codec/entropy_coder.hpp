@@ -108,7 +108,7 @@ class EntropyEncoder {
 
  private:
   friend class EntropyEncoderTestAccess;
-  inline void renormalise();
+  inline __attribute__((always_inline)) void renormalise();
   void propagateCarry();
   inline void emit(U8 byte);
   void flushHeld();
@@ -133,18 +133,12 @@ class EntropyEncoder {
   bool ok_ = true;
 };
 
-class EntropyDecoder {
+// The decoding steps and the state they change. Item codecs copy it into a
+// local for the steps of one record (`save`/`restore` on the decoder) so
+// that code and range stay in registers instead of making a round trip
+// through memory at every step.
+class EntropyDecoderState {
  public:
-  EntropyDecoder() = default;
-  EntropyDecoder(const EntropyDecoder&) = delete;
-  EntropyDecoder& operator=(const EntropyDecoder&) = delete;
-
-  // Without `prime` only attaches the stream (the main decoder of a layered
-  // chunk codes nothing itself).
-  bool start(ByteStreamIn* stream, bool prime = true);
-  void finish() { stream_ = nullptr; }
-  ByteStreamIn* getByteStreamIn() const { return stream_; }
-
   inline __attribute__((always_inline)) U32 getBit(BitModel& m);
   inline __attribute__((always_inline)) U32 getSymbol(SymbolModel& m);
   inline U32 getRawBits(U32 count);
@@ -160,6 +154,30 @@ class EntropyDecoder {
     return (hi << 32) | lo;
   }
 
+ protected:
+  inline __attribute__((always_inline)) void renormalise();
+  ByteStreamIn* stream_ = nullptr;
+  U32 code_ = 0;
+  U32 range_ = 0xFFFFFFFFu;
+};
+
+class EntropyDecoder : public EntropyDecoderState {
+ public:
+  EntropyDecoder() = default;
+  EntropyDecoder(const EntropyDecoder&) = delete;
+  EntropyDecoder& operator=(const EntropyDecoder&) = delete;
+
+  // Without `prime` only attaches the stream (the main decoder of a layered
+  // chunk codes nothing itself).
+  bool start(ByteStreamIn* stream, bool prime = true);
+  void finish() { stream_ = nullptr; }
+  ByteStreamIn* getByteStreamIn() const { return stream_; }
+
+  EntropyDecoderState save() const { return *this; }
+  void restore(const EntropyDecoderState& state) {
+    static_cast<EntropyDecoderState&>(*this) = state;
+  }
+
   BitModel makeBitModel() const { return BitModel(); }
   SymbolModel makeSymbolModel(U32 n) const { return SymbolModel(n, false); }
   int resetBitModel(BitModel& m) const {
@@ -167,12 +185,6 @@ class EntropyDecoder {
     return 0;
   }
   int resetSymbolModel(SymbolModel& m) const { return m.reset(); }
-
- private:
-  inline void renormalise();
-  ByteStreamIn* stream_ = nullptr;
-  U32 code_ = 0;
-  U32 range_ = 0xFFFFFFFFu;
 };
 
 // ---- encoder hot paths
@@ -253,14 +265,14 @@ inline void EntropyEncoder::putRaw16(U16 value) {
 
 // ---- decoder hot paths
 
-inline void EntropyDecoder::renormalise() {
+inline void EntropyDecoderState::renormalise() {
   do {
-    code_ = (code_ << 8) | stream_->readByte();
+    code_ = (code_ << 8) | stream_->nextByte();
     range_ <<= 8;
   } while (range_ < entropy::kIntervalFloor);
 }
 
-inline U32 EntropyDecoder::getBit(BitModel& m) {
+inline U32 EntropyDecoderState::getBit(BitModel& m) {
   const U32 x = (range_ >> entropy::kBitPrecision) * m.prob0;
   U32 bit;
   if (code_ >= x) {
@@ -277,7 +289,7 @@ inline U32 EntropyDecoder::getBit(BitModel& m) {
   return bit;
 }
 
-inline U32 EntropyDecoder::getSymbol(SymbolModel& m) {
+inline U32 EntropyDecoderState::getSymbol(SymbolModel& m) {
   const U32 full = range_;
   const U32 r = range_ >> entropy::kSymbolPrecision;
   range_ = r;
@@ -332,7 +344,7 @@ inline U32 EntropyDecoder::getSymbol(SymbolModel& m) {
   return s;
 }
 
-inline U32 EntropyDecoder::getRawBits(U32 count) {
+inline U32 EntropyDecoderState::getRawBits(U32 count) {
   if (count > 19) {
     const U32 lo = getRaw16();
     const U32 hi = getRawBits(count - 16);
@@ -346,7 +358,7 @@ inline U32 EntropyDecoder::getRawBits(U32 count) {
   return value;
 }
 
-inline U16 EntropyDecoder::getRaw16() {
+inline U16 EntropyDecoderState::getRaw16() {
   range_ >>= 16;
   const U32 value = code_ / range_;
   code_ %= range_;

@@ -21,7 +21,10 @@ class IntDeltaCoder {
   void startDecoding();
 
   inline void encode(I32 prediction, I32 actual, U32 context);
-  inline __attribute__((always_inline)) I32 decode(I32 prediction, U32 context);
+  I32 decode(I32 prediction, U32 context) { return decode(*decoder_, prediction, context); }
+  // Decodes through a local copy of the decoder's state.
+  inline __attribute__((always_inline)) I32 decode(EntropyDecoderState& d, I32 prediction,
+                                                   U32 context);
   U32 lastClass() const { return lastClass_; }
 
   U32 maxClass() const { return maxClass_; }
@@ -74,19 +77,20 @@ inline void IntDeltaCoder::encode(I32 prediction, I32 actual, U32 context) {
   }
 }
 
-inline I32 IntDeltaCoder::decode(I32 prediction, U32 context) {
-  const U32 k = decoder_->getSymbol(classModels_[context]);
+inline I32 IntDeltaCoder::decode(EntropyDecoderState& d, I32 prediction, U32 context) {
+  const U32 k = d.getSymbol(classModels_[context]);
   lastClass_ = k;
   U32 c;
   if (k == 0) {
-    c = decoder_->getBit(residualBit_);
+    c = d.getBit(residualBit_);
   } else if (k < 32) {
     U32 v;
     if (k <= modelledBits_) {
-      v = decoder_->getSymbol(residualModels_[k]);
+      v = d.getSymbol(residualModels_[k]);
     } else {
       const U32 e = k - modelledBits_;
-      v = (decoder_->getSymbol(residualModels_[k]) << e) | decoder_->getRawBits(e);
+      const U32 high = d.getSymbol(residualModels_[k]);  // coded before the raw bits
+      v = (high << e) | d.getRawBits(e);
     }
     c = (v >= (1u << (k - 1))) ? v + 1u : v - ((1u << k) - 1u);
   } else {

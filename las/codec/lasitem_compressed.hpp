@@ -22,12 +22,63 @@ class RunningMedian5 {
     high_ = true;
   }
   I32 median() const { return v_[2]; }
-  void add(I32 x);
+  inline void add(I32 x);
 
  private:
   I32 v_[5] = {0, 0, 0, 0, 0};
   bool high_ = true;
 };
+
+inline void RunningMedian5::add(I32 x) {
+  I32* w = v_;
+  if (high_) {
+    if (x < w[2]) {
+      w[4] = w[3];
+      w[3] = w[2];
+      if (x < w[0]) {
+        w[2] = w[1];
+        w[1] = w[0];
+        w[0] = x;
+      } else if (x < w[1]) {
+        w[2] = w[1];
+        w[1] = x;
+      } else {
+        w[2] = x;
+      }
+    } else {
+      if (x < w[3]) {
+        w[4] = w[3];
+        w[3] = x;
+      } else {
+        w[4] = x;
+      }
+      high_ = false;
+    }
+  } else {
+    if (x > w[2]) {
+      w[0] = w[1];
+      w[1] = w[2];
+      if (x > w[4]) {
+        w[2] = w[3];
+        w[3] = w[4];
+        w[4] = x;
+      } else if (x > w[3]) {
+        w[2] = w[3];
+        w[3] = x;
+      } else {
+        w[2] = x;
+      }
+    } else {
+      if (x > w[1]) {
+        w[0] = w[1];
+        w[1] = x;
+      } else {
+        w[0] = x;
+      }
+      high_ = true;
+    }
+  }
+}
 
 // 256-symbol models selected by a byte, each made on first use and reset
 // for every chunk in which it is used.
@@ -191,7 +242,7 @@ class LASreadItemCompressed_GPSTIME11_v2 final : public LASreadItemCompressed {
   void readItem(U8* item, U32& context) override;
 
  private:
-  void newSequence();
+  void newSequence(EntropyDecoderState& dec);
   EntropyDecoder& dec_;
   U32 current_ = 0;
   U32 lastMade_ = 0;

@@ -282,9 +282,9 @@ bool LASreadItemCompressed_GPSTIME11_v2::startChunk(U8* item, U32&) {
   return true;
 }
 
-void LASreadItemCompressed_GPSTIME11_v2::newSequence() {
-  const I32 high = ic_.decode(I32(lastTime_[current_] >> 32), 8);
-  const U32 low = dec_.getRaw32();
+void LASreadItemCompressed_GPSTIME11_v2::newSequence(EntropyDecoderState& dec) {
+  const I32 high = ic_.decode(dec, I32(lastTime_[current_] >> 32), 8);
+  const U32 low = dec.getRaw32();
   lastMade_ = (lastMade_ + 1) & 3;
   current_ = lastMade_;
   lastDiff_[current_] = 0;
@@ -293,6 +293,7 @@ void LASreadItemCompressed_GPSTIME11_v2::newSequence() {
 }
 
 void LASreadItemCompressed_GPSTIME11_v2::readItem(U8* item, U32&) {
+  EntropyDecoderState dec = dec_.save();
   // A writer switches sequences at most once per time; a longer chain only
   // comes from a corrupt chunk.
   for (U32 switches = 0;; switches++) {
@@ -300,38 +301,38 @@ void LASreadItemCompressed_GPSTIME11_v2::readItem(U8* item, U32&) {
     const U32 c = current_;
     const I32 lastDiff = lastDiff_[c];
     if (lastDiff == 0) {
-      const U32 symbol = dec_.getSymbol(zero_);
+      const U32 symbol = dec.getSymbol(zero_);
       if (symbol == kV2ZeroDiff) {
-        const I32 d = ic_.decode(0, 0);
+        const I32 d = ic_.decode(dec, 0, 0);
         lastDiff_[c] = d;
         extreme_[c] = 0;
         lastTime_[c] = add64(lastTime_[c], d);
       } else if (symbol == kV2ZeroFull) {
-        newSequence();
+        newSequence(dec);
       } else if (symbol > kV2ZeroFull) {
         current_ = (c + symbol - kV2ZeroFull) & 3;
         continue;
       }
     } else {
-      const U32 symbol = dec_.getSymbol(multi_);
+      const U32 symbol = dec.getSymbol(multi_);
       if (symbol < kV2MultiUnchanged) {
         I32 d;
         bool extremeStep = false;
         if (symbol == 1) {
-          d = ic_.decode(lastDiff, 1);
+          d = ic_.decode(dec, lastDiff, 1);
           extreme_[c] = 0;
         } else if (symbol == 0) {
-          d = ic_.decode(0, 7);
+          d = ic_.decode(dec, 0, 7);
           extremeStep = true;
         } else if (symbol < 500) {
-          d = ic_.decode(mul32(I32(symbol), lastDiff), symbol < 10 ? 2 : 3);
+          d = ic_.decode(dec, mul32(I32(symbol), lastDiff), symbol < 10 ? 2 : 3);
         } else if (symbol == 500) {
-          d = ic_.decode(mul32(500, lastDiff), 4);
+          d = ic_.decode(dec, mul32(500, lastDiff), 4);
           extremeStep = true;
         } else if (symbol < 510) {
-          d = ic_.decode(mul32(500 - I32(symbol), lastDiff), 5);
+          d = ic_.decode(dec, mul32(500 - I32(symbol), lastDiff), 5);
         } else {
-          d = ic_.decode(mul32(-10, lastDiff), 6);
+          d = ic_.decode(dec, mul32(-10, lastDiff), 6);
           extremeStep = true;
         }
         if (extremeStep && ++extreme_[c] > 3) {
@@ -340,7 +341,7 @@ void LASreadItemCompressed_GPSTIME11_v2::readItem(U8* item, U32&) {
         }
         lastTime_[c] = add64(lastTime_[c], d);
       } else if (symbol == kV2MultiFull) {
-        newSequence();
+        newSequence(dec);
       } else if (symbol > kV2MultiFull) {
         current_ = (c + symbol - kV2MultiFull) & 3;
         continue;
@@ -349,4 +350,5 @@ void LASreadItemCompressed_GPSTIME11_v2::readItem(U8* item, U32&) {
     break;
   }
   setI64(item, lastTime_[current_]);
+  dec_.restore(dec);
 }

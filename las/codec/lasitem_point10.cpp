@@ -20,57 +20,6 @@ const U8 kReturnDistance[8][8] = {
     {6, 5, 4, 3, 2, 1, 0, 1}, {7, 6, 5, 4, 3, 2, 1, 0},
 };
 
-void RunningMedian5::add(I32 x) {
-  I32* w = v_;
-  if (high_) {
-    if (x < w[2]) {
-      w[4] = w[3];
-      w[3] = w[2];
-      if (x < w[0]) {
-        w[2] = w[1];
-        w[1] = w[0];
-        w[0] = x;
-      } else if (x < w[1]) {
-        w[2] = w[1];
-        w[1] = x;
-      } else {
-        w[2] = x;
-      }
-    } else {
-      if (x < w[3]) {
-        w[4] = w[3];
-        w[3] = x;
-      } else {
-        w[4] = x;
-      }
-      high_ = false;
-    }
-  } else {
-    if (x > w[2]) {
-      w[0] = w[1];
-      w[1] = w[2];
-      if (x > w[4]) {
-        w[2] = w[3];
-        w[3] = w[4];
-        w[4] = x;
-      } else if (x > w[3]) {
-        w[2] = w[3];
-        w[3] = x;
-      } else {
-        w[2] = x;
-      }
-    } else {
-      if (x > w[1]) {
-        w[0] = w[1];
-        w[1] = x;
-      } else {
-        w[0] = x;
-      }
-      high_ = true;
-    }
-  }
-}
-
 }  // namespace codec_detail
 
 namespace {
@@ -360,11 +309,12 @@ bool LASreadItemCompressed_POINT10_v2::startChunk(U8* item, U32&) {
 }
 
 void LASreadItemCompressed_POINT10_v2::readItem(U8* item, U32&) {
-  const U32 changed = dec_.getSymbol(changed_);
+  EntropyDecoderState d = dec_.save();
+  const U32 changed = d.getSymbol(changed_);
   U32 m, l, s;
   if (changed) {
     if (changed & 32) {
-      last_[kReturnByte] = U8(dec_.getSymbol(bitByte_.get(last_[kReturnByte])));
+      last_[kReturnByte] = U8(d.getSymbol(bitByte_.get(last_[kReturnByte])));
     }
     const U32 r = last_[kReturnByte] & 7;
     const U32 n = (last_[kReturnByte] >> 3) & 7;
@@ -372,19 +322,19 @@ void LASreadItemCompressed_POINT10_v2::readItem(U8* item, U32&) {
     l = kReturnDistance[n][r];
     s = (n == 1);
     if (changed & 16) {
-      lastIntensity_[m] = U16(icIntensity_.decode(lastIntensity_[m], m < 3 ? m : 3));
+      lastIntensity_[m] = U16(icIntensity_.decode(d, lastIntensity_[m], m < 3 ? m : 3));
     }
     setU16(last_ + kIntensity, lastIntensity_[m]);
-    if (changed & 8) last_[kClass] = U8(dec_.getSymbol(classification_.get(last_[kClass])));
+    if (changed & 8) last_[kClass] = U8(d.getSymbol(classification_.get(last_[kClass])));
     if (changed & 4) {
       last_[kScanAngle] =
-          U8(last_[kScanAngle] + dec_.getSymbol(scanAngle_[(last_[kReturnByte] >> 6) & 1]));
+          U8(last_[kScanAngle] + d.getSymbol(scanAngle_[(last_[kReturnByte] >> 6) & 1]));
     }
     if (changed & 2) {
-      last_[kUserData] = U8(dec_.getSymbol(userData_.get(last_[kUserData])));
+      last_[kUserData] = U8(d.getSymbol(userData_.get(last_[kUserData])));
     }
     if (changed & 1) {
-      setU16(last_ + kPointSource, U16(icPointSource_.decode(getU16(last_ + kPointSource), 0)));
+      setU16(last_ + kPointSource, U16(icPointSource_.decode(d, getU16(last_ + kPointSource), 0)));
     }
   } else {
     const U32 r = last_[kReturnByte] & 7;
@@ -394,16 +344,17 @@ void LASreadItemCompressed_POINT10_v2::readItem(U8* item, U32&) {
     s = (n == 1);
     setU16(last_ + kIntensity, lastIntensity_[m]);
   }
-  const I32 dx = icDx_.decode(lastXDiff_[m].median(), s);
+  const I32 dx = icDx_.decode(d, lastXDiff_[m].median(), s);
   lastXDiff_[m].add(dx);
   setI32(last_ + kX, add(getI32(last_ + kX), dx));
   const U32 kx = icDx_.lastClass();
-  const I32 dy = icDy_.decode(lastYDiff_[m].median(), (kx < 20 ? (kx & ~1u) : 20) + s);
+  const I32 dy = icDy_.decode(d, lastYDiff_[m].median(), (kx < 20 ? (kx & ~1u) : 20) + s);
   lastYDiff_[m].add(dy);
   setI32(last_ + kY, add(getI32(last_ + kY), dy));
   const U32 kxy = kx + icDy_.lastClass();
-  const I32 z = icZ_.decode(lastHeight_[l], (kxy < 36 ? 2 * (kxy / 4) : 18) + s);
+  const I32 z = icZ_.decode(d, lastHeight_[l], (kxy < 36 ? 2 * (kxy / 4) : 18) + s);
   lastHeight_[l] = z;
   setI32(last_ + kZ, z);
   memcpy(item, last_, 20);
+  dec_.restore(d);
 }

@@ -147,13 +147,13 @@ class LayerInput final : public ByteStreamInArrayLE {
  public:
   LayerInput() : ByteStreamInArrayLE(nullptr, 0) {}
   U32 readByte() override {
-    if (position_ >= size_) throw DecodingError();
-    return data_[position_++];
+    if (next_ == end_) throw DecodingError();
+    return *next_++;
   }
   void readBytes(U8* bytes, U32 n) override {
-    if (I64(n) > size_ - position_) throw DecodingError();
-    if (n) memcpy(bytes, data_ + position_, n);
-    position_ += n;
+    if (n > size_t(end_ - next_)) throw DecodingError();
+    if (n) memcpy(bytes, next_, n);
+    next_ += n;
   }
 };
 
@@ -840,7 +840,7 @@ void Point14Reader::readItem(U8* item, U32& context) {
   // Every record codes into the XY layer, so a chunk of more than one record
   // without it is corrupt.
   if (!layers_.decode(XY)) throw DecodingError();
-  EntropyDecoder& xy = layers_.decoder(XY);
+  EntropyDecoderState xy = layers_.decoder(XY).save();
   Context* ctx = &contexts_[current_];
   const U32 changed = xy.getSymbol(ctx->changedValues[changedValuesIndex(ctx->last)]);
 
@@ -883,11 +883,12 @@ void Point14Reader::readItem(U8* item, U32& context) {
   const U32 s = (n == 1);
   const U32 i = 2 * m + g;
 
-  const I32 dx = ctx->x.decode(ctx->medianX[i].get(), s);
+  const I32 dx = ctx->x.decode(xy, ctx->medianX[i].get(), s);
   P.X = I32(U32(R.X) + U32(dx));
   ctx->medianX[i].add(dx);
   const U32 kx = ctx->x.lastClass();
-  const I32 dy = ctx->y.decode(ctx->medianY[i].get(), (kx < 20 ? (kx & ~1u) : 20) + s);
+  const I32 dy = ctx->y.decode(xy, ctx->medianY[i].get(), (kx < 20 ? (kx & ~1u) : 20) + s);
+  layers_.decoder(XY).restore(xy);
   P.Y = I32(U32(R.Y) + U32(dy));
   ctx->medianY[i].add(dy);
   const U32 ky = ctx->y.lastClass();
@@ -1144,7 +1145,7 @@ U32 encodeRgb(EntropyEncoder& enc, RgbContext& M, const U32* Q, const U32* P) {
   return sym;
 }
 
-void decodeRgb(EntropyDecoder& dec, RgbContext& M, const U32* Q, U32* P) {
+void decodeRgb(EntropyDecoderState& dec, RgbContext& M, const U32* Q, U32* P) {
   const U32 sym = dec.getSymbol(M.byteUsed);
   const I32 qrl = Q[0] & 255, qrh = Q[0] >> 8, qgl = Q[1] & 255, qgh = Q[1] >> 8;
   const I32 qbl = Q[2] & 255, qbh = Q[2] >> 8;
@@ -1250,7 +1251,11 @@ class RgbReader : public ItemCodec<RgbContext, InLayers> {
     U32 P[4], Q[4];
     getRgb(last, Q, nir_ ? 4 : 3);
     memcpy(P, Q, sizeof(P));
-    if (layers_.decode(0)) decodeRgb(layers_.decoder(0), M, Q, P);
+    if (layers_.decode(0)) {
+      EntropyDecoderState dec = layers_.decoder(0).save();
+      decodeRgb(dec, M, Q, P);
+      layers_.decoder(0).restore(dec);
+    }
     if (nir_ && layers_.decode(1)) {
       EntropyDecoder& dec = layers_.decoder(1);
       const U32 sym = dec.getSymbol(M.nirUsed);

@@ -149,30 +149,31 @@ bool LASreadItemCompressed_RGB12_v2::startChunk(U8* item, U32&) {
 }
 
 void LASreadItemCompressed_RGB12_v2::readItem(U8* item, U32&) {
-  const U32 symbol = dec_.getSymbol(byteUsed_);
+  EntropyDecoderState dec = dec_.save();
+  const U32 symbol = dec.getSymbol(byteUsed_);
   U32 rl = lo(last_[0]), rh = hi(last_[0]);
   I32 dl = 0, dh = 0;
   if (symbol & 1) {
-    rl = U8(dec_.getSymbol(diff_[0]) + rl);
+    rl = U8(dec.getSymbol(diff_[0]) + rl);
     dl = I32(rl) - I32(lo(last_[0]));
   }
   if (symbol & 2) {
-    rh = U8(dec_.getSymbol(diff_[1]) + rh);
+    rh = U8(dec.getSymbol(diff_[1]) + rh);
     dh = I32(rh) - I32(hi(last_[0]));
   }
   U16 p[3];
   p[0] = U16(rl | (rh << 8));
   if (symbol & 64) {
     U32 gl = lo(last_[1]), bl = lo(last_[2]), gh = hi(last_[1]), bh = hi(last_[2]);
-    if (symbol & 4) gl = U8(dec_.getSymbol(diff_[2]) + clampByte(dl + I32(lo(last_[1]))));
+    if (symbol & 4) gl = U8(dec.getSymbol(diff_[2]) + clampByte(dl + I32(lo(last_[1]))));
     if (symbol & 16) {
       const I32 e = (dl + I32(gl) - I32(lo(last_[1]))) / 2;
-      bl = U8(dec_.getSymbol(diff_[4]) + clampByte(e + I32(lo(last_[2]))));
+      bl = U8(dec.getSymbol(diff_[4]) + clampByte(e + I32(lo(last_[2]))));
     }
-    if (symbol & 8) gh = U8(dec_.getSymbol(diff_[3]) + clampByte(dh + I32(hi(last_[1]))));
+    if (symbol & 8) gh = U8(dec.getSymbol(diff_[3]) + clampByte(dh + I32(hi(last_[1]))));
     if (symbol & 32) {
       const I32 e = (dh + I32(gh) - I32(hi(last_[1]))) / 2;
-      bh = U8(dec_.getSymbol(diff_[5]) + clampByte(e + I32(hi(last_[2]))));
+      bh = U8(dec.getSymbol(diff_[5]) + clampByte(e + I32(hi(last_[2]))));
     }
     p[1] = U16(gl | (gh << 8));
     p[2] = U16(bl | (bh << 8));
@@ -180,6 +181,7 @@ void LASreadItemCompressed_RGB12_v2::readItem(U8* item, U32&) {
     p[1] = p[2] = p[0];
   }
   memcpy(last_, p, 6);
+  dec_.restore(dec);
   storeRGB(item, p);
 }
 

@@ -70,20 +70,21 @@ ByteStreamInArray::ByteStreamInArray(const U8* data, I64 size) {
 void ByteStreamInArray::init(const U8* data, I64 size) {
   data_ = data;
   size_ = data ? std::max<I64>(size, 0) : 0;
-  position_ = 0;
+  next_ = data_;
+  end_ = data_ + size_;
   bitBuffer = 0;
   bitCount = 0;
 }
 
 U32 ByteStreamInArray::readByte() {
-  if (position_ >= size_) throw EndOfData();
-  return data_[position_++];
+  if (next_ == end_) throw EndOfData();
+  return *next_++;
 }
 
 void ByteStreamInArray::readBytes(U8* bytes, U32 n) {
-  if (I64(n) > size_ - position_) throw EndOfData();
-  if (n) memcpy(bytes, data_ + position_, n);
-  position_ += n;
+  if (n > size_t(end_ - next_)) throw EndOfData();
+  if (n) memcpy(bytes, next_, n);
+  next_ += n;
 }
 
 void ByteStreamInArray::readReversed(U8* bytes, U32 n) {
@@ -94,12 +95,12 @@ void ByteStreamInArray::readReversed(U8* bytes, U32 n) {
 
 bool ByteStreamInArray::seek(I64 position) {
   if (position < 0 || position > size_) return false;
-  position_ = position;
+  next_ = data_ + position;
   return true;
 }
 
 bool ByteStreamInArray::seekEnd(I64 distance) {
   if (distance < 0 || distance > size_) return false;
-  position_ = size_ - distance;
+  next_ = end_ - distance;
   return true;
 }

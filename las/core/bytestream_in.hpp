@@ -10,6 +10,9 @@ class ByteStreamIn {
   virtual ~ByteStreamIn() = default;
   // Every read delivers all requested bytes or throws EndOfData.
   virtual U32 readByte() = 0;
+  // The same byte as readByte, served inline while the stream has bytes in
+  // memory: the arithmetic decoder takes its input one byte at a time.
+  U32 nextByte() { return next_ != end_ ? *next_++ : readByte(); }
   virtual void readBytes(U8* bytes, U32 n) = 0;
   virtual void read16LE(U8* bytes) = 0;
   virtual void read32LE(U8* bytes) = 0;
@@ -46,6 +49,10 @@ class ByteStreamIn {
  protected:
   U64 bitBuffer = 0;
   U32 bitCount = 0;
+  // The bytes in memory that come next, empty for unbuffered streams. A
+  // stream that sets them keeps its position in them.
+  const U8* next_ = nullptr;
+  const U8* end_ = nullptr;
 };
 
 // Over a C file handle that the creator owns and closes. Positions of
@@ -98,7 +105,7 @@ class ByteStreamInArray : public ByteStreamIn {
   U32 readByte() override;
   void readBytes(U8* bytes, U32 n) override;
   bool isSeekable() const override { return true; }
-  I64 tell() const override { return position_; }
+  I64 tell() const override { return next_ - data_; }
   bool seek(I64 position) override;
   bool seekEnd(I64 distance = 0) override;
   const U8* data() const { return data_; }
@@ -108,7 +115,6 @@ class ByteStreamInArray : public ByteStreamIn {
   void readReversed(U8* bytes, U32 n);
   const U8* data_;
   I64 size_;
-  I64 position_ = 0;
 };
 
 class ByteStreamInArrayLE : public ByteStreamInArray {

@@ -14,28 +14,30 @@ ByteStreamInFileBuffered::ByteStreamInFileBuffered(FILE* file, size_t buffer_siz
   const I64 at = (file != stdin) ? platform::tell(file) : -1;
   seekable_ = at >= 0;
   base_ = seekable_ ? at : 0;
+  drop();
 }
 
 bool ByteStreamInFileBuffered::refill() {
-  base_ += I64(len_);
-  pos_ = 0;
-  len_ = fread(buffer_.data(), 1, buffer_.size(), file_);
-  return len_ > 0;
+  base_ += I64(held());
+  const size_t got = fread(buffer_.data(), 1, buffer_.size(), file_);
+  next_ = buffer_.data();
+  end_ = next_ + got;
+  return got > 0;
 }
 
 void ByteStreamInFileBuffered::readBytes(U8* bytes, U32 n) {
-  if (n <= len_ - pos_) {
-    memcpy(bytes, buffer_.data() + pos_, n);
-    pos_ += n;
+  if (n <= size_t(end_ - next_)) {
+    memcpy(bytes, next_, n);
+    next_ += n;
     return;
   }
   size_t left = n;
   while (left) {
-    if (pos_ == len_) {
+    if (next_ == end_) {
       // Big reads bypass the buffer.
       if (left >= buffer_.size()) {
-        base_ += I64(len_);
-        pos_ = len_ = 0;
+        base_ += I64(held());
+        drop();
         const size_t got = fread(bytes, 1, left, file_);
         base_ += I64(got);
         if (got != left) throw EndOfData();
@@ -43,9 +45,9 @@ void ByteStreamInFileBuffered::readBytes(U8* bytes, U32 n) {
       }
       if (!refill()) throw EndOfData();
     }
-    const size_t take = std::min(left, len_ - pos_);
-    memcpy(bytes, buffer_.data() + pos_, take);
-    pos_ += take;
+    const size_t take = std::min(left, size_t(end_ - next_));
+    memcpy(bytes, next_, take);
+    next_ += take;
     bytes += take;
     left -= take;
   }
@@ -58,22 +60,22 @@ void ByteStreamInFileBuffered::readReversed(U8* bytes, U32 n) {
 }
 
 bool ByteStreamInFileBuffered::seek(I64 position) {
-  if (position >= base_ && position <= base_ + I64(len_)) {
-    pos_ = size_t(position - base_);
+  if (position >= base_ && position <= base_ + I64(held())) {
+    next_ = buffer_.data() + (position - base_);
     return true;
   }
   if (!seekable_) {
     // A pipe only moves forward, by reading.
     if (position < tell()) return false;
     while (tell() < position) {
-      if (pos_ == len_ && !refill()) return false;
-      pos_ += size_t(std::min<I64>(position - tell(), I64(len_ - pos_)));
+      if (next_ == end_ && !refill()) return false;
+      next_ += size_t(std::min<I64>(position - tell(), I64(end_ - next_)));
     }
     return true;
   }
   if (position < 0 || !platform::seek(file_, position, SEEK_SET)) return false;
   base_ = position;
-  pos_ = len_ = 0;
+  drop();
   return true;
 }
 
@@ -82,7 +84,7 @@ bool ByteStreamInFileBuffered::seekEnd(I64 distance) {
   const I64 at = platform::tell(file_);
   if (at < 0) return false;
   base_ = at;
-  pos_ = len_ = 0;
+  drop();
   return true;
 }
 

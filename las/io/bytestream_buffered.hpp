@@ -15,8 +15,8 @@ class ByteStreamInFileBuffered : public ByteStreamIn {
  public:
   ByteStreamInFileBuffered(FILE* file, size_t buffer_size);
   U32 readByte() override {
-    if (pos_ == len_ && !refill()) throw EndOfData();
-    return buffer_[pos_++];
+    if (next_ == end_ && !refill()) throw EndOfData();
+    return *next_++;
   }
   void readBytes(U8* bytes, U32 n) override;
   void read16LE(U8* bytes) override { readBytes(bytes, 2); }
@@ -26,19 +26,20 @@ class ByteStreamInFileBuffered : public ByteStreamIn {
   void read32BE(U8* bytes) override { readReversed(bytes, 4); }
   void read64BE(U8* bytes) override { readReversed(bytes, 8); }
   bool isSeekable() const override { return seekable_; }
-  I64 tell() const override { return base_ + I64(pos_); }
+  I64 tell() const override { return base_ + (next_ - buffer_.data()); }
   bool seek(I64 position) override;
   bool seekEnd(I64 distance = 0) override;
 
  private:
   bool refill();
   void readReversed(U8* bytes, U32 n);
+  // Empties the buffer; base_ must be the stream position then.
+  void drop() { next_ = end_ = buffer_.data(); }
+  size_t held() const { return size_t(end_ - buffer_.data()); }
   FILE* file_;
   bool seekable_;
-  std::vector<U8> buffer_;
-  size_t pos_ = 0;  // next byte in the buffer
-  size_t len_ = 0;  // valid bytes in the buffer
-  I64 base_ = 0;    // stream position of buffer_[0]
+  std::vector<U8> buffer_;  // never resized: next_ and end_ point into it
+  I64 base_ = 0;            // stream position of buffer_[0]
 };
 
 // Collects writes in a block. flush() must succeed before the FILE is
