@@ -18,8 +18,11 @@ int SymbolModel::reset() {
   if (storage_.empty()) {
     if (n < entropy::kMinSymbols || n > entropy::kMaxSymbols) return -1;
     highSymbol = n - 1;
-    size_t entries = 2 * size_t(n);
-    if (encodeOnly || n <= 16) {
+    // A small model is decoded by counting its bounds below the code over a
+    // fixed 16 of them: the ones past the last symbol lie beyond any code.
+    const U32 bounds = n <= kCountedSymbols ? kCountedSymbols : n;
+    size_t entries = size_t(bounds) + n;
+    if (encodeOnly || n <= kCountedSymbols) {
       lookupSize = 0;
     } else {
       // Any table finds the same symbol; one of about two cells per symbol
@@ -33,7 +36,8 @@ int SymbolModel::reset() {
     }
     storage_.assign(entries, 0);
     cumFreq = storage_.data();
-    counts = cumFreq + n;
+    for (U32 k = n; k < bounds; k++) cumFreq[k] = kBeyondAnyCode;
+    counts = cumFreq + bounds;
     lookup = lookupSize ? counts + n : nullptr;
   }
   updateInterval = n;

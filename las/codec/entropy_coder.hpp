@@ -69,6 +69,13 @@ class SymbolModel {
  private:
   // Cells after the table that its rebuild may scribble on.
   static constexpr U32 kLookupSlack = 3;
+  // Times the smallest r (2^9) it passes 2^32, the largest code.
+  static constexpr U32 kBeyondAnyCode = 1u << 23;
+
+ public:
+  static constexpr U32 kCountedSymbols = 16;
+
+ private:
   std::vector<U32> storage_;
 };
 
@@ -311,11 +318,14 @@ inline U32 EntropyDecoderState::getSymbol(SymbolModel& m) {
     }
     x = m.cumFreq[s] * r;
     y = (s == m.highSymbol) ? full : m.cumFreq[s + 1] * r;
-  } else if (m.numSymbols <= 16) {
+  } else if (m.numSymbols <= SymbolModel::kCountedSymbols) {
     // Counting the lower bounds at or below the code finds the same symbol
-    // as a bisection, without unpredictable branches.
+    // as a bisection, without unpredictable branches; the bounds are padded
+    // so that every small model takes the same steps.
     s = 0;
-    for (U32 k = 1; k < m.numSymbols; k++) s += (r * m.cumFreq[k] <= code_);
+    for (U32 k = 1; k < SymbolModel::kCountedSymbols; k++) {
+      s += (U64(r) * m.cumFreq[k] <= U64(code_));
+    }
     x = r * m.cumFreq[s];
     y = (s == m.highSymbol) ? full : r * m.cumFreq[s + 1];
   } else {
