@@ -96,11 +96,10 @@ inline I32 IntDeltaCoder::decode(EntropyDecoderState& d, I32 prediction, U32 con
   } else {
     c = U32(wrapMin_);
   }
-  U32 r = U32(prediction) + c;
-  if (I32(r) < 0) {
-    r += wrapRange_;
-  } else if (r >= wrapRange_) {
-    r -= wrapRange_;
-  }
-  return I32(r);
+  // Back into the value range, by selects: the sign of a decoded difference
+  // is as good as random, and 32-bit values (range 0) need no change at all.
+  const U32 r = U32(prediction) + c;
+  const U32 negative = U32(I32(r) >> 31);
+  const U32 beyond = ~negative & (r >= wrapRange_ ? ~0u : 0u);
+  return I32(r + (wrapRange_ & negative) - (wrapRange_ & beyond));
 }
