@@ -92,7 +92,9 @@ inline I32 IntDeltaCoder::decode(EntropyDecoderState& d, I32 prediction, U32 con
       const U32 high = d.getSymbol(residualModels_[k]);  // coded before the raw bits
       v = (high << e) | d.getRawBits(e);
     }
-    c = (v >= (1u << (k - 1))) ? v + 1u : v - ((1u << k) - 1u);
+    // The upper half of the class holds the positive corrections.
+    const U32 negative = 0u - U32(v < (1u << (k - 1)));
+    c = v + 1u - (negative & (1u << k));
   } else {
     c = U32(wrapMin_);
   }

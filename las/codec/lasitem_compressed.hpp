@@ -3,6 +3,7 @@
 // differs into the record stream's one entropy coder.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <vector>
@@ -30,54 +31,22 @@ class RunningMedian5 {
 };
 
 inline void RunningMedian5::add(I32 x) {
-  I32* w = v_;
-  if (high_) {
-    if (x < w[2]) {
-      w[4] = w[3];
-      w[3] = w[2];
-      if (x < w[0]) {
-        w[2] = w[1];
-        w[1] = w[0];
-        w[0] = x;
-      } else if (x < w[1]) {
-        w[2] = w[1];
-        w[1] = x;
-      } else {
-        w[2] = x;
-      }
-    } else {
-      if (x < w[3]) {
-        w[4] = w[3];
-        w[3] = x;
-      } else {
-        w[4] = x;
-      }
-      high_ = false;
-    }
-  } else {
-    if (x > w[2]) {
-      w[0] = w[1];
-      w[1] = w[2];
-      if (x > w[4]) {
-        w[2] = w[3];
-        w[3] = w[4];
-        w[4] = x;
-      } else if (x > w[3]) {
-        w[2] = w[3];
-        w[3] = x;
-      } else {
-        w[2] = x;
-      }
-    } else {
-      if (x > w[1]) {
-        w[0] = w[1];
-        w[1] = x;
-      } else {
-        w[0] = x;
-      }
-      high_ = true;
-    }
-  }
+  // x joins the lower or the upper half (alternating as the median moves)
+  // and pushes out the far end of the other. Both outcomes are worked out by
+  // min and max and one is kept: the choice is as good as random.
+  const I32 w0 = v_[0], w1 = v_[1], w2 = v_[2], w3 = v_[3], w4 = v_[4];
+  const bool h = high_;
+  const I32 n0 = h ? std::min(w0, x) : std::min(w1, x);
+  const I32 n1 = h ? std::min(w1, std::max(x, w0)) : std::max(w1, std::min(x, w2));
+  const I32 n2 = h ? std::min(w2, std::max(x, w1)) : std::max(w2, std::min(x, w3));
+  const I32 n3 = h ? std::max(w2, std::min(x, w3)) : std::max(w3, std::min(x, w4));
+  const I32 n4 = h ? std::max(w3, x) : std::max(w4, x);
+  high_ = h ? (x < w2) : !(x > w2);
+  v_[0] = n0;
+  v_[1] = n1;
+  v_[2] = n2;
+  v_[3] = n3;
+  v_[4] = n4;
 }
 
 // 256-symbol models selected by a byte, each made on first use and reset
