@@ -33,20 +33,16 @@ class RunningMedian5 {
 inline void RunningMedian5::add(I32 x) {
   // x joins the lower or the upper half (alternating as the median moves)
   // and pushes out the far end of the other. Both outcomes are worked out by
-  // min and max and one is kept: the choice is as good as random.
+  // min and max and one is kept by a mask: the choice is as good as random.
   const I32 w0 = v_[0], w1 = v_[1], w2 = v_[2], w3 = v_[3], w4 = v_[4];
-  const bool h = high_;
-  const I32 n0 = h ? std::min(w0, x) : std::min(w1, x);
-  const I32 n1 = h ? std::min(w1, std::max(x, w0)) : std::max(w1, std::min(x, w2));
-  const I32 n2 = h ? std::min(w2, std::max(x, w1)) : std::max(w2, std::min(x, w3));
-  const I32 n3 = h ? std::max(w2, std::min(x, w3)) : std::max(w3, std::min(x, w4));
-  const I32 n4 = h ? std::max(w3, x) : std::max(w4, x);
-  high_ = h ? (x < w2) : !(x > w2);
-  v_[0] = n0;
-  v_[1] = n1;
-  v_[2] = n2;
-  v_[3] = n3;
-  v_[4] = n4;
+  const I32 keepLow = -I32(high_);  // all ones: x joins the lower half
+  auto pick = [keepLow](I32 low, I32 high) { return (low & keepLow) | (high & ~keepLow); };
+  v_[0] = pick(std::min(w0, x), std::min(w1, x));
+  v_[1] = pick(std::min(w1, std::max(x, w0)), std::max(w1, std::min(x, w2)));
+  v_[2] = pick(std::min(w2, std::max(x, w1)), std::max(w2, std::min(x, w3)));
+  v_[3] = pick(std::max(w2, std::min(x, w3)), std::max(w3, std::min(x, w4)));
+  v_[4] = pick(std::max(w3, x), std::max(w4, x));
+  high_ = (x < w2) | (!high_ & (x == w2));
 }
 
 // 256-symbol models selected by a byte, each made on first use and reset
