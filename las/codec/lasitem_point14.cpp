@@ -828,6 +828,15 @@ class Point14Reader {
   using Context = Point14Context<EntropyDecoder>;
   U64 readGpsTime(Context& ctx);
   U64 readFullTime(Context& ctx, U32 k);
+  // One value of a layer that codes a single number per record, through a
+  // local copy of the layer's coder state.
+  I32 decodeIn(U32 layer, IntDeltaCoder& coder, I32 prediction, U32 context) {
+    EntropyDecoder& dec = layers_.decoder(layer);
+    EntropyDecoderState state = dec.save();
+    const I32 value = coder.decode(state, prediction, context);
+    dec.restore(state);
+    return value;
+  }
 
   EntropyDecoder& main_;
   const bool version4_;
@@ -895,7 +904,7 @@ void Point14Reader::readItem(U8* item, U32& context) {
 
   if (layers_.decode(Z_LAYER)) {
     const U32 kxy = kx + ky;
-    P.Z = ctx->z.decode(ctx->lastHeight[l], (kxy < 36 ? 2 * (kxy / 4) : 18) + s);
+    P.Z = decodeIn(Z_LAYER, ctx->z, ctx->lastHeight[l], (kxy < 36 ? 2 * (kxy / 4) : 18) + s);
     ctx->lastHeight[l] = P.Z;
   }
 
@@ -910,18 +919,18 @@ void Point14Reader::readItem(U8* item, U32& context) {
   }
   if (layers_.decode(INTENSITY)) {
     const U32 li = 2 * cpr + g;
-    P.intensity = U16(ctx->intensity.decode(ctx->lastIntensity[li], cpr));
+    P.intensity = U16(decodeIn(INTENSITY, ctx->intensity, ctx->lastIntensity[li], cpr));
     ctx->lastIntensity[li] = P.intensity;
   }
   if ((changed & 8) && layers_.decode(SCAN_ANGLE)) {
-    P.scanAngle = I16(U16(ctx->scanAngle.decode(R.scanAngle, g)));
+    P.scanAngle = I16(U16(decodeIn(SCAN_ANGLE, ctx->scanAngle, R.scanAngle, g)));
     P.scanAngleRank = scanAngleRank(P.scanAngle);
   }
   if (layers_.decode(USER_DATA)) {
     P.userData = U8(layers_.decoder(USER_DATA).getSymbol(lazy(ctx->userData[R.userData / 4])));
   }
   if ((changed & 32) && layers_.decode(POINT_SOURCE)) {
-    P.pointSource = U16(ctx->pointSource.decode(R.pointSource, 0));
+    P.pointSource = U16(decodeIn(POINT_SOURCE, ctx->pointSource, R.pointSource, 0));
   }
   if ((changed & 16) && layers_.decode(GPS_TIME)) P.gpsTime = readGpsTime(*ctx);
 
