@@ -10,16 +10,6 @@ static_assert(offsetof(LASpoint, intensity) == 12, "POINT10 image: intensity");
 static_assert(offsetof(LASpoint, scan_angle_rank) == 16, "POINT10 image: scan angle");
 static_assert(offsetof(LASpoint, point_source_ID) == 18, "POINT10 image: point source");
 
-I64 LASscaleOffset::quantize(F64 value, F64 offset, F64 scale) {
-  if (scale == 0.0) return 0;
-  const F64 q = (value - offset) / scale;
-  const F64 r = (value >= offset) ? q + 0.5 : q - 0.5;
-  // NaN and out-of-range saturate; the caller sees them as overflows.
-  if (!(r >= -9223372036854775808.0)) return INT64_MIN;
-  if (!(r < 9223372036854775808.0)) return INT64_MAX;
-  return I64(r);  // truncates toward zero
-}
-
 LASpoint::LASpoint() {
   return_number = 1;
   number_of_returns = 1;
@@ -186,21 +176,6 @@ LASpoint& LASpoint::copy_from(const LASpoint& other) {
   }
   extended_scanner_channel = other.extended_scanner_channel;
   return *this;
-}
-
-static bool store_coordinate(I32& field, I64 value) {
-  field = I32(U32(U64(value)));
-  return value >= I32_MIN && value <= I32_MAX;
-}
-
-bool LASpoint::set_x(F64 x) {
-  return store_coordinate(X, scale_offset->get_X(x));
-}
-bool LASpoint::set_y(F64 y) {
-  return store_coordinate(Y, scale_offset->get_Y(y));
-}
-bool LASpoint::set_z(F64 z) {
-  return store_coordinate(Z, scale_offset->get_Z(z));
 }
 
 void LASpoint::set_scan_angle(F32 angle) {

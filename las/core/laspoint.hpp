@@ -28,7 +28,16 @@ class LASscaleOffset {
   I64 get_Y(F64 y) const { return quantize(y, y_offset, y_scale_factor); }
   I64 get_Z(F64 z) const { return quantize(z, z_offset, z_scale_factor); }
 
-  static I64 quantize(F64 value, F64 offset, F64 scale);
+  // Inline: it runs per point.
+  static I64 quantize(F64 value, F64 offset, F64 scale) {
+    if (scale == 0.0) return 0;
+    const F64 q = (value - offset) / scale;
+    const F64 r = (value >= offset) ? q + 0.5 : q - 0.5;
+    // NaN and out-of-range saturate; the caller sees them as overflows.
+    if (!(r >= -9223372036854775808.0)) return INT64_MIN;
+    if (!(r < 9223372036854775808.0)) return INT64_MAX;
+    return I64(r);  // truncates toward zero
+  }
 };
 
 class LASpoint {
@@ -96,9 +105,11 @@ class LASpoint {
   F64 get_x() const { return scale_offset->get_x(X); }
   F64 get_y() const { return scale_offset->get_y(Y); }
   F64 get_z() const { return scale_offset->get_z(Z); }
-  bool set_x(F64 x);
-  bool set_y(F64 y);
-  bool set_z(F64 z);
+  // Store the nearest integer; false when it does not fit in 32 bits, in
+  // which case its low 32 bits are stored.
+  bool set_x(F64 x) { return store_coordinate(X, scale_offset->get_X(x)); }
+  bool set_y(F64 y) { return store_coordinate(Y, scale_offset->get_Y(y)); }
+  bool set_z(F64 z) { return store_coordinate(Z, scale_offset->get_Z(z)); }
   void set_scan_angle(F32 angle);
   // Scan angle in degrees from whichever field the layout stores.
   F32 get_scan_angle() const {
@@ -120,5 +131,9 @@ class LASpoint {
   const U8* point10() const { return reinterpret_cast<const U8*>(&X); }
 
  private:
+  static bool store_coordinate(I32& field, I64 value) {
+    field = I32(U32(U64(value)));
+    return value >= I32_MIN && value <= I32_MAX;
+  }
   bool place_items(const LASscaleOffset* scale_offset, const LASattributeSet* attribute_set);
 };

@@ -564,7 +564,7 @@ Parsed parse_attribute_option(OptionScan& scan, LAStransform& transform) {
       return Parsed::error;
     }
     std::unique_ptr<LASoperationLoadAttributeFromText> load(
-        new LASoperationLoadAttributeFromText(index, scan.arg(2)));
+        new LASchained<LASoperationLoadAttributeFromText>(index, scan.arg(2)));
     if (!load->open()) {
       print_error("'%s' needs text file with attribute values but '%s' cannot be opened\n",
                   scan.option(), scan.arg(2));

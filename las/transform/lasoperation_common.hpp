@@ -86,7 +86,7 @@ std::unique_ptr<LASoperation> make_set_point_source(U16 value);
 // Appends a new operation and consumes the option with its values.
 template <typename Op, typename... Args>
 Parsed add(OptionScan& scan, LAStransform& transform, Args... args) {
-  transform.add_operation(std::unique_ptr<LASoperation>(new Op(args...)));
+  transform.add_operation(std::unique_ptr<LASoperation>(new LASchained<Op>(args...)));
   scan.consume();
   return Parsed::done;
 }

@@ -397,17 +397,23 @@ class LASoperationChangeReturnField : public LASoperation {
 
 class LASoperationSetClassification : public LASoperation {
  public:
-  explicit LASoperationSetClassification(U8 value) : value_(value) {}
+  explicit LASoperationSetClassification(U8 value)
+      : value_(value), legacy_(value < 32 ? value : 0) {}
   const char* name() const override { return "set_classification"; }
   std::string get_command() const override {
     std::string t = command_word(name());
     put_int(t, value_);
     return t;
   }
-  void transform(LASpoint* p) override { assign_class(p, value_); }
+  // assign_class with the legacy class worked out once.
+  void transform(LASpoint* p) override {
+    p->extended_classification = value_;
+    p->classification = legacy_;
+  }
 
  private:
   U8 value_;
+  U8 legacy_;
 };
 
 class LASoperationChangeClassificationFromTo : public LASoperation {
@@ -1266,7 +1272,7 @@ Parsed parse_point_source(OptionScan& scan, LAStransform& transform) {
 namespace transform_detail {
 
 std::unique_ptr<LASoperation> make_set_point_source(U16 value) {
-  return std::unique_ptr<LASoperation>(new LASoperationSetPointSource(value));
+  return std::unique_ptr<LASoperation>(new LASchained<LASoperationSetPointSource>(value));
 }
 
 Parsed parse_point_option(OptionScan& scan, LAStransform& transform) {

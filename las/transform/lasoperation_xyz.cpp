@@ -22,12 +22,15 @@ inline I32& raw_axis(LASpoint* p, Axis a) {
   return a == AXIS_X ? p->X : a == AXIS_Y ? p->Y : p->Z;
 }
 
+// The axis is a template argument so that the per-point code does not
+// branch on it.
 class LASoperationStoreAxis : public LASoperation {
  protected:
-  void store(LASpoint* p, Axis a, F64 v) {
-    if (a == AXIS_X) {
+  template <Axis A>
+  void store(LASpoint* p, F64 v) {
+    if (A == AXIS_X) {
       store_x(p, v);
-    } else if (a == AXIS_Y) {
+    } else if (A == AXIS_Y) {
       store_y(p, v);
     } else {
       store_z(p, v);
@@ -95,8 +98,7 @@ class LASoperationTranslateXYZ : public LASoperation {
   }
   U32 field_mask() const override { return MASK_Z; }
   void transform(LASpoint* p) override {
-    store_x(p, p->get_x() + x_);
-    store_y(p, p->get_y() + y_);
+    store_xy(p, p->get_x() + x_, p->get_y() + y_);
     store_z(p, p->get_z() + z_);
   }
 
@@ -104,22 +106,22 @@ class LASoperationTranslateXYZ : public LASoperation {
   F64 x_, y_, z_;
 };
 
+template <Axis A>
 class LASoperationScaleAxis : public LASoperationStoreAxis {
  public:
-  LASoperationScaleAxis(Axis axis, F64 scale) : axis_(axis), scale_(scale) {}
+  explicit LASoperationScaleAxis(F64 scale) : scale_(scale) {}
   const char* name() const override {
-    return axis_ == AXIS_X ? "scale_x" : axis_ == AXIS_Y ? "scale_y" : "scale_z";
+    return A == AXIS_X ? "scale_x" : A == AXIS_Y ? "scale_y" : "scale_z";
   }
   std::string get_command() const override {
     std::string t = command_word(name());
     put_lf(t, scale_);
     return t;
   }
-  U32 field_mask() const override { return axis_ == AXIS_Z ? MASK_Z : 0; }
-  void transform(LASpoint* p) override { store(p, axis_, get_axis(p, axis_) * scale_); }
+  U32 field_mask() const override { return A == AXIS_Z ? MASK_Z : 0; }
+  void transform(LASpoint* p) override { store<A>(p, get_axis(p, A) * scale_); }
 
  private:
-  Axis axis_;
   F64 scale_;
 };
 
@@ -136,8 +138,7 @@ class LASoperationScaleXYZ : public LASoperation {
   }
   U32 field_mask() const override { return MASK_Z; }
   void transform(LASpoint* p) override {
-    store_x(p, p->get_x() * x_);
-    store_y(p, p->get_y() * y_);
+    store_xy(p, p->get_x() * x_, p->get_y() * y_);
     store_z(p, p->get_z() * z_);
   }
 
@@ -145,14 +146,14 @@ class LASoperationScaleXYZ : public LASoperation {
   F64 x_, y_, z_;
 };
 
+template <Axis A>
 class LASoperationTranslateThenScaleAxis : public LASoperationStoreAxis {
  public:
-  LASoperationTranslateThenScaleAxis(Axis axis, F64 offset, F64 scale)
-      : axis_(axis), offset_(offset), scale_(scale) {}
+  LASoperationTranslateThenScaleAxis(F64 offset, F64 scale) : offset_(offset), scale_(scale) {}
   const char* name() const override {
-    return axis_ == AXIS_X   ? "translate_then_scale_x"
-           : axis_ == AXIS_Y ? "translate_then_scale_y"
-                             : "translate_then_scale_z";
+    return A == AXIS_X   ? "translate_then_scale_x"
+           : A == AXIS_Y ? "translate_then_scale_y"
+                         : "translate_then_scale_z";
   }
   std::string get_command() const override {
     std::string t = command_word(name());
@@ -160,25 +161,25 @@ class LASoperationTranslateThenScaleAxis : public LASoperationStoreAxis {
     put_lf(t, scale_);
     return t;
   }
-  U32 field_mask() const override { return axis_ == AXIS_Z ? MASK_Z : 0; }
-  void transform(LASpoint* p) override { store(p, axis_, (get_axis(p, axis_) + offset_) * scale_); }
+  U32 field_mask() const override { return A == AXIS_Z ? MASK_Z : 0; }
+  void transform(LASpoint* p) override { store<A>(p, (get_axis(p, A) + offset_) * scale_); }
 
  private:
-  Axis axis_;
   F64 offset_, scale_;
 };
 
 // Counter-clockwise rotation of one coordinate plane about a centre.
+template <Axis U, Axis V>
 class LASoperationRotate : public LASoperationStoreAxis {
  public:
-  LASoperationRotate(Axis u, Axis v, F64 angle, F64 center_u, F64 center_v)
-      : u_(u), v_(v), angle_(angle), center_u_(center_u), center_v_(center_v) {
+  LASoperationRotate(F64 angle, F64 center_u, F64 center_v)
+      : angle_(angle), center_u_(center_u), center_v_(center_v) {
     const F64 radians = angle * (3.14159265358979323846 / 180.0);
     cos_ = cos(radians);
     sin_ = sin(radians);
   }
   const char* name() const override {
-    return u_ == AXIS_Y ? "rotate_yz" : v_ == AXIS_Y ? "rotate_xy" : "rotate_xz";
+    return U == AXIS_Y ? "rotate_yz" : V == AXIS_Y ? "rotate_xy" : "rotate_xz";
   }
   std::string get_command() const override {
     std::string t = command_word(name());
@@ -187,16 +188,21 @@ class LASoperationRotate : public LASoperationStoreAxis {
     put_lf(t, center_v_);
     return t;
   }
-  U32 field_mask() const override { return v_ == AXIS_Z ? MASK_Z : 0; }
+  U32 field_mask() const override { return V == AXIS_Z ? MASK_Z : 0; }
   void transform(LASpoint* p) override {
-    const F64 u = get_axis(p, u_) - center_u_;
-    const F64 v = get_axis(p, v_) - center_v_;
-    store(p, u_, u * cos_ - v * sin_ + center_u_);
-    store(p, v_, v * cos_ + u * sin_ + center_v_);
+    const F64 u = get_axis(p, U) - center_u_;
+    const F64 v = get_axis(p, V) - center_v_;
+    const F64 u_new = u * cos_ - v * sin_ + center_u_;
+    const F64 v_new = v * cos_ + u * sin_ + center_v_;
+    if (U == AXIS_X && V == AXIS_Y) {
+      store_xy(p, u_new, v_new);
+    } else {
+      store<U>(p, u_new);
+      store<V>(p, v_new);
+    }
   }
 
  private:
-  Axis u_, v_;
   F64 angle_, center_u_, center_v_;
   F64 cos_, sin_;
 };
@@ -225,8 +231,7 @@ class LASoperationTransformHelmert : public LASoperation {
   U32 field_mask() const override { return MASK_Z; }
   void transform(LASpoint* p) override {
     const F64 x = p->get_x(), y = p->get_y(), z = p->get_z();
-    store_x(p, m_ * (x - rz_ * y + ry_ * z) + dx_);
-    store_y(p, m_ * (rz_ * x + y - rx_ * z) + dy_);
+    store_xy(p, m_ * (x - rz_ * y + ry_ * z) + dx_, m_ * (rz_ * x + y - rx_ * z) + dy_);
     store_z(p, m_ * (-ry_ * x + rx_ * y + z) + dz_);
   }
 
@@ -257,8 +262,7 @@ class LASoperationTransformAffine : public LASoperation {
   }
   void transform(LASpoint* p) override {
     const F64 x = p->get_x(), y = p->get_y();
-    store_x(p, k_ * (x * cos_ + y * sin_) + tx_);
-    store_y(p, k_ * (y * cos_ - x * sin_) + ty_);
+    store_xy(p, k_ * (x * cos_ + y * sin_) + tx_, k_ * (y * cos_ - x * sin_) + ty_);
   }
 
  private:
@@ -482,8 +486,8 @@ bool one_double(OptionScan& scan, const char* name, F64* value) {
   return scan.need(1, name) && scan.value(1, "%lf", value);
 }
 
-Parsed parse_rotation(OptionScan& scan, LAStransform& transform, Axis u, Axis v,
-                      const char* names) {
+template <Axis U, Axis V>
+Parsed parse_rotation(OptionScan& scan, LAStransform& transform, const char* names) {
   F64 angle, cu, cv;
   if (!scan.need(3, names)) return Parsed::error;
   if (!scan.value(1, "%lf", &angle) || !scan.value(2, "%lf", &cu) || !scan.value(3, "%lf", &cv)) {
@@ -494,7 +498,7 @@ Parsed parse_rotation(OptionScan& scan, LAStransform& transform, Axis u, Axis v,
                 angle);
     return Parsed::error;
   }
-  return add<LASoperationRotate>(scan, transform, u, v, angle, cu, cv);
+  return add<LASoperationRotate<U, V>>(scan, transform, angle, cu, cv);
 }
 
 }  // namespace
@@ -520,13 +524,17 @@ Parsed parse_coordinate_option(OptionScan& scan, LAStransform& transform) {
     }
     if (scan.is(scale[n])) {
       if (!one_double(scan, "scale", &a)) return Parsed::error;
-      return add<LASoperationScaleAxis>(scan, transform, axes[n], a);
+      if (n == 0) return add<LASoperationScaleAxis<AXIS_X>>(scan, transform, a);
+      if (n == 1) return add<LASoperationScaleAxis<AXIS_Y>>(scan, transform, a);
+      return add<LASoperationScaleAxis<AXIS_Z>>(scan, transform, a);
     }
     if (scan.is(then_scale[n])) {
       if (!scan.need(2, "offset scale") || !scan.value(1, "%lf", &a) || !scan.value(2, "%lf", &b)) {
         return Parsed::error;
       }
-      return add<LASoperationTranslateThenScaleAxis>(scan, transform, axes[n], a, b);
+      if (n == 0) return add<LASoperationTranslateThenScaleAxis<AXIS_X>>(scan, transform, a, b);
+      if (n == 1) return add<LASoperationTranslateThenScaleAxis<AXIS_Y>>(scan, transform, a, b);
+      return add<LASoperationTranslateThenScaleAxis<AXIS_Z>>(scan, transform, a, b);
     }
     if (scan.is(raw[n])) {
       if (!scan.need(1, "raw_offset") || !scan.value(1, "%d", &i, "raw_offset")) {
@@ -545,13 +553,13 @@ Parsed parse_coordinate_option(OptionScan& scan, LAStransform& transform) {
     return add<LASoperationScaleXYZ>(scan, transform, a, b, c);
   }
   if (scan.is("rotate_xy")) {
-    return parse_rotation(scan, transform, AXIS_X, AXIS_Y, "angle rot_center_x rot_center_y");
+    return parse_rotation<AXIS_X, AXIS_Y>(scan, transform, "angle rot_center_x rot_center_y");
   }
   if (scan.is("rotate_xz")) {
-    return parse_rotation(scan, transform, AXIS_X, AXIS_Z, "angle rot_center_x rot_center_z");
+    return parse_rotation<AXIS_X, AXIS_Z>(scan, transform, "angle rot_center_x rot_center_z");
   }
   if (scan.is("rotate_yz")) {
-    return parse_rotation(scan, transform, AXIS_Y, AXIS_Z, "angle rot_center_y rot_center_z");
+    return parse_rotation<AXIS_Y, AXIS_Z>(scan, transform, "angle rot_center_y rot_center_z");
   }
   if (scan.is("transform_helmert")) {
     if (!scan.need(1, "3 or 7 comma separated parameters")) return Parsed::error;

@@ -16,21 +16,28 @@ LAStransform::~LAStransform() = default;
 
 void LAStransform::clean() {
   operations_.clear();
-  list_.clear();
+  first_ = nullptr;
   filter_.reset();
   filtered_ = false;
 }
 
+void LAStransform::link() {
+  first_ = operations_.empty() ? nullptr : operations_.front().get();
+  for (size_t i = 0; i < operations_.size(); i++) {
+    operations_[i]->next_ = (i + 1 < operations_.size()) ? operations_[i + 1].get() : nullptr;
+  }
+}
+
 void LAStransform::add_operation(std::unique_ptr<LASoperation> operation) {
-  list_.push_back(operation.get());
   operations_.push_back(std::move(operation));
+  link();
 }
 
 void LAStransform::remove_operation(const char* name) {
   for (size_t i = 0; i < operations_.size(); i++) {
     if (strcmp(operations_[i]->name(), name) == 0) {
       operations_.erase(operations_.begin() + long(i));
-      list_.erase(list_.begin() + long(i));
+      link();
       return;
     }
   }
@@ -40,7 +47,6 @@ void LAStransform::add_set_point_source(U16 value) {
   for (size_t i = operations_.size(); i-- > 0;) {
     if (strcmp(operations_[i]->name(), "set_point_source") == 0) {
       operations_.erase(operations_.begin() + long(i));
-      list_.erase(list_.begin() + long(i));
     }
   }
   add_operation(make_set_point_source(value));
@@ -56,7 +62,7 @@ bool LAStransform::filtered_out(const LASpoint* point) {
 }
 
 void LAStransform::reset() {
-  for (LASoperation* operation : list_) operation->reset();
+  for (const auto& operation : operations_) operation->reset();
   // A filter handed over by -filtered_transform is nobody else's to reset;
   // without this a second pass would select other points.
   if (filter_) filter_->reset();
@@ -68,12 +74,12 @@ std::string LAStransform::get_command() const {
     text += filter_->get_command();
     text += "-filtered_transform ";
   }
-  for (LASoperation* operation : list_) text += operation->get_command();
+  for (const auto& operation : operations_) text += operation->get_command();
   return text;
 }
 
 void LAStransform::report_overflows() {
-  for (LASoperation* operation : list_) {
+  for (const auto& operation : operations_) {
     if (operation->overflows() != 0) {
       print_warning("total of %" PRId64 " overflows caused by '%s'\n", operation->overflows(),
                     operation->get_command().c_str());
@@ -84,13 +90,13 @@ void LAStransform::report_overflows() {
 
 I64 LAStransform::total_overflows() const {
   I64 total = 0;
-  for (LASoperation* operation : list_) total += operation->overflows();
+  for (const auto& operation : operations_) total += operation->overflows();
   return total;
 }
 
 U32 LAStransform::field_mask() const {
   U32 mask = 0;
-  for (LASoperation* operation : list_) mask |= operation->field_mask();
+  for (const auto& operation : operations_) mask |= operation->field_mask();
   return mask;
 }
 

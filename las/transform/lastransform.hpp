@@ -9,6 +9,7 @@
 
 #include "las/core/laspoint.hpp"
 #include "las/core/types.hpp"
+#include "las/transform/lasquantizer.hpp"
 
 class LASfilter;
 
@@ -31,41 +32,70 @@ class LASoperation {
 
  protected:
   // Write-back of a scaled coordinate; a value outside the 32-bit range (or
-  // NaN) stores the point's defined wrapped value and is counted.
+  // NaN) stores the point's defined wrapped value and is counted. The
+  // quantizer settles nearly every value without set_x's division.
   void store_x(LASpoint* point, F64 x) {
     const LASscaleOffset* so = point->scale_offset;
-    if (!quantize_fast(point->X, x, so->x_offset, so->x_scale_factor) && !point->set_x(x)) {
+    if (LAS_UNLIKELY(
+            !quantizer_.store(LASquantizer::X, point->X, x, so->x_offset, so->x_scale_factor) &&
+            !point->set_x(x))) {
       overflows_++;
     }
   }
   void store_y(LASpoint* point, F64 y) {
     const LASscaleOffset* so = point->scale_offset;
-    if (!quantize_fast(point->Y, y, so->y_offset, so->y_scale_factor) && !point->set_y(y)) {
+    if (LAS_UNLIKELY(
+            !quantizer_.store(LASquantizer::Y, point->Y, y, so->y_offset, so->y_scale_factor) &&
+            !point->set_y(y))) {
       overflows_++;
     }
   }
   void store_z(LASpoint* point, F64 z) {
     const LASscaleOffset* so = point->scale_offset;
-    if (!quantize_fast(point->Z, z, so->z_offset, so->z_scale_factor) && !point->set_z(z)) {
+    if (LAS_UNLIKELY(
+            !quantizer_.store(LASquantizer::Z, point->Z, z, so->z_offset, so->z_scale_factor) &&
+            !point->set_z(z))) {
       overflows_++;
+    }
+  }
+  // The same as store_x then store_y.
+  void store_xy(LASpoint* point, F64 x, F64 y) {
+    if (LAS_UNLIKELY(!quantizer_.store_xy(point, x, y))) {
+      store_x(point, x);
+      store_y(point, y);
     }
   }
 
  private:
-  // The common case of LASpoint::set_x inlined for the per-point path: a
-  // value that fits is stored; anything else (also NaN, and the infinities
-  // of a zero scale) is left to set_x.
-  static bool quantize_fast(I32& field, F64 value, F64 offset, F64 scale) {
-    const F64 q = (value - offset) / scale;
-    const F64 r = (value >= offset) ? q + 0.5 : q - 0.5;
-    if (r > -2147483649.0 && r < 2147483648.0) {
-      field = I32(r);
-      return true;
-    }
-    return false;
+  friend class LAStransform;
+  template <class Op>
+  friend class LASchained;
+
+  // This operation, then every one after it. LASchained overrides it so
+  // that each step is one direct call and the hand-over a tail call; a
+  // call per operation from a loop costs more than a cheap operation.
+  virtual void transform_chain(LASpoint* point) {
+    transform(point);
+    if (next_) next_->transform_chain(point);
   }
 
   I64 overflows_ = 0;
+  LASoperation* next_ = nullptr;  // set by the owning LAStransform
+  LASquantizer quantizer_;
+};
+
+// The form in which the parser creates every operation: Op's own transform
+// inlined into its chain step. Nothing else about Op changes.
+template <class Op>
+class LASchained final : public Op {
+ public:
+  using Op::Op;
+
+ private:
+  void transform_chain(LASpoint* point) override {
+    Op::transform(point);
+    if (LASoperation* next = this->next_) next->transform_chain(point);
+  }
 };
 
 class LAStransform {
@@ -101,7 +131,7 @@ class LAStransform {
   // every operation in order.
   void transform(LASpoint* point) {
     if (filter_ && filtered_out(point)) return;
-    for (LASoperation* operation : list_) operation->transform(point);
+    if (first_) first_->transform_chain(point);
   }
   // Starts a new pass: operations and the held filter restore their state.
   void reset();
@@ -123,9 +153,11 @@ class LAStransform {
 
  private:
   bool filtered_out(const LASpoint* point);
+  // Links every operation to the one after it.
+  void link();
 
   std::vector<std::unique_ptr<LASoperation>> operations_;
-  std::vector<LASoperation*> list_;  // the same, for the per-point loop
+  LASoperation* first_ = nullptr;  // operations_[0], for the per-point call
   bool filtered_ = false;
   std::unique_ptr<LASfilter> filter_;
 };

@@ -97,6 +97,56 @@ TEST(LASpoint, CoordinateOverflow) {
   EXPECT_FALSE(p.set_z(1e300));
 }
 
+// The stored integer and the fit flag at the edges: halves on both sides
+// of the offset, the ends of the 32-bit range (beyond them the low 32 bits
+// are stored), values too large even for 64 bits, NaN, infinities, and the
+// scales that are not positive. A scale of 0.5 keeps every quotient exact.
+TEST(LASpoint, SetCoordinateEdgeValues) {
+  struct Case {
+    F64 scale, offset, value;
+    I32 stored;
+    bool fits;
+  };
+  const F64 inf = INFINITY;
+  const Case cases[] = {
+      {0.5, 0.0, 0.25, 1, true},
+      {0.5, 0.0, -0.25, -1, true},
+      {0.5, 0.0, 0.75, 2, true},
+      {0.5, 0.0, -0.75, -2, true},
+      {0.5, 0.0, 0.2, 0, true},
+      {0.5, 100.0, 99.75, -1, true},
+      {0.5, 100.0, 100.25, 1, true},
+      {0.5, 0.0, 1073741823.5, I32_MAX, true},
+      {0.5, 0.0, 1073741823.75, I32_MIN, false},  // 2^31 wraps
+      {0.5, 0.0, -1073741824.0, I32_MIN, true},
+      {0.5, 0.0, -1073741824.25, I32_MAX, false},  // -2^31 - 1 wraps
+      {0.5, 0.0, 1099511627776.0, 0, false},       // 2^41
+      {0.5, 0.0, 1e300, -1, false},                // saturates at the largest I64
+      {0.5, 0.0, inf, -1, false},
+      {0.5, 0.0, -inf, 0, false},
+      {0.5, 0.0, NAN, 0, false},
+      // The half goes away from the offset, not from zero.
+      {-0.5, 0.0, 0.75, -1, true},
+      {-0.5, 0.0, -0.75, 1, true},
+      {0.0, 0.0, 5.0, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "scale " << c.scale << " offset " << c.offset << " value " << c.value);
+    LASscaleOffset so;
+    so.x_scale_factor = so.y_scale_factor = so.z_scale_factor = c.scale;
+    so.x_offset = so.y_offset = so.z_offset = c.offset;
+    LASpoint p;
+    ASSERT_TRUE(p.init_layout(&so, 0, 20, nullptr));
+    EXPECT_EQ(p.set_x(c.value), c.fits);
+    EXPECT_EQ(p.set_y(c.value), c.fits);
+    EXPECT_EQ(p.set_z(c.value), c.fits);
+    EXPECT_EQ(p.X, c.stored);
+    EXPECT_EQ(p.Y, c.stored);
+    EXPECT_EQ(p.Z, c.stored);
+  }
+}
+
 TEST(LASpoint, CopyFromDerivesExtendedFields) {
   LASscaleOffset so;
   LASpoint legacy, extended, legacy2;

@@ -1121,6 +1121,42 @@ TEST(LAStransform, PointSourceAssignmentStaysLast) {
   transform.remove_operation("set_user_data");
   transform.remove_operation("no_such_operation");
   EXPECT_EQ(transform.get_command(), "-set_point_source 20 ");
+  // What is left is what runs.
+  Fixture f;
+  transform.transform(&f.point);
+  EXPECT_EQ(f.point.point_source_ID, 20);
+  EXPECT_EQ(f.point.user_data, 5);
+  transform.remove_operation("set_point_source");
+  EXPECT_FALSE(transform.active());
+  transform.transform(&f.point);
+  transform.add_set_point_source(30);
+  transform.transform(&f.point);
+  EXPECT_EQ(f.point.point_source_ID, 30);
+}
+
+// Operations made elsewhere than the parser run in their place as well.
+TEST(LAStransform, AddedOperationRunsInOrder) {
+  class RecordUserData : public LASoperation {
+   public:
+    explicit RecordUserData(std::vector<int>* seen) : seen_(seen) {}
+    const char* name() const override { return "record_user_data"; }
+    std::string get_command() const override { return "-record_user_data "; }
+    void transform(LASpoint* point) override { seen_->push_back(point->user_data); }
+
+   private:
+    std::vector<int>* seen_;
+  };
+  std::vector<int> seen;
+  LAStransform transform;
+  ASSERT_TRUE(transform.parse("-set_user_data 1"));
+  transform.add_operation(std::unique_ptr<LASoperation>(new RecordUserData(&seen)));
+  ASSERT_TRUE(transform.parse("-set_user_data 2"));
+  transform.add_operation(std::unique_ptr<LASoperation>(new RecordUserData(&seen)));
+  ASSERT_TRUE(transform.parse("-set_user_data 3"));
+  Fixture f;
+  transform.transform(&f.point);
+  EXPECT_EQ(seen, (std::vector<int>{1, 2}));
+  EXPECT_EQ(f.point.user_data, 3);
 }
 
 TEST(LAStransform, OverflowsWrapAndAreReportedOnce) {
