@@ -97,9 +97,11 @@ class LASoperationTranslateXYZ : public LASoperation {
     return t;
   }
   U32 field_mask() const override { return MASK_Z; }
+  // z first: later operations are the likeliest to read it (a scaling or
+  // classification by z), and this has it stored soonest.
   void transform(LASpoint* p) override {
-    store_xy(p, p->get_x() + x_, p->get_y() + y_);
     store_z(p, p->get_z() + z_);
+    store_xy(p, p->get_x() + x_, p->get_y() + y_);
   }
 
  private:
@@ -138,8 +140,8 @@ class LASoperationScaleXYZ : public LASoperation {
   }
   U32 field_mask() const override { return MASK_Z; }
   void transform(LASpoint* p) override {
+    store_z(p, p->get_z() * z_);  // first, as for -translate_xyz
     store_xy(p, p->get_x() * x_, p->get_y() * y_);
-    store_z(p, p->get_z() * z_);
   }
 
  private:
