@@ -230,7 +230,7 @@ inline void EntropyEncoder::putBit(BitModel& m, U32 bit) {
     if (low_ < old) propagateCarry();
   }
   if (range_ < entropy::kIntervalFloor) renormalise();
-  if (--m.untilUpdate == 0) m.update();
+  if (__builtin_expect(--m.untilUpdate == 0, 0)) m.update();
 }
 
 inline void EntropyEncoder::putSymbol(SymbolModel& m, U32 symbol) {
@@ -246,7 +246,7 @@ inline void EntropyEncoder::putSymbol(SymbolModel& m, U32 symbol) {
   if (low_ < old) propagateCarry();
   if (range_ < entropy::kIntervalFloor) renormalise();
   m.counts[symbol]++;
-  if (--m.untilUpdate == 0) m.update();
+  if (__builtin_expect(--m.untilUpdate == 0, 0)) m.update();
 }
 
 inline void EntropyEncoder::putRawBits(U32 count, U32 value) {
@@ -292,7 +292,7 @@ inline U32 EntropyDecoderState::getBit(BitModel& m) {
     m.count0++;
   }
   if (range_ < entropy::kIntervalFloor) renormalise();
-  if (--m.untilUpdate == 0) m.update();
+  if (__builtin_expect(--m.untilUpdate == 0, 0)) m.update();
   return bit;
 }
 
@@ -350,7 +350,7 @@ inline U32 EntropyDecoderState::getSymbol(SymbolModel& m) {
   range_ = y - x;
   if (range_ < entropy::kIntervalFloor) renormalise();
   m.counts[s]++;
-  if (--m.untilUpdate == 0) m.update();
+  if (__builtin_expect(--m.untilUpdate == 0, 0)) m.update();
   return s;
 }
 
