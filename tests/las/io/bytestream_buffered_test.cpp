@@ -63,6 +63,42 @@ TEST(ByteStreamInFileBuffered, ReadsSeeksAndTellsAcrossBlocks) {
   fclose(f);
 }
 
+// The inline byte path shares its position with every other read, in
+// memory and over a file, across block edges and up to the end.
+TEST(ByteStreamIn, InlineBytesKeepPositionsInStep) {
+  TempDir tmp;
+  const std::vector<U8> data = pattern(9000);
+  ASSERT_TRUE(write_bytes_file(tmp.file("in"), data));
+  FILE* f = fopen(tmp.file("in").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  {
+    ByteStreamInFileBuffered file(f, 4096);
+    ByteStreamInArrayLE array(data.data(), I64(data.size()));
+    for (ByteStreamIn* s :
+         {static_cast<ByteStreamIn*>(&file), static_cast<ByteStreamIn*>(&array)}) {
+      SCOPED_TRACE(s == &file ? "file" : "array");
+      ASSERT_TRUE(s->seek(4090));
+      for (I64 at = 4090; at < 4100; at++) {  // over the first block edge
+        EXPECT_EQ(s->nextByte(), data[size_t(at)]);
+        EXPECT_EQ(s->tell(), at + 1);
+      }
+      U8 four[4];
+      s->readBytes(four, 4);
+      EXPECT_EQ(four[3], data[4103]);
+      EXPECT_EQ(s->nextByte(), data[4104]);
+      ASSERT_TRUE(s->seek(17));  // back, then on with the inline path
+      EXPECT_EQ(s->nextByte(), data[17]);
+      EXPECT_EQ(s->readByte(), data[18]);
+      ASSERT_TRUE(s->seekEnd(2));
+      EXPECT_EQ(s->nextByte(), data[8998]);
+      EXPECT_EQ(s->nextByte(), data[8999]);
+      EXPECT_EQ(s->tell(), 9000);
+      EXPECT_THROW(s->nextByte(), EndOfData);
+    }
+  }
+  fclose(f);
+}
+
 TEST(ByteStreamInFileBuffered, PipeOnlyMovesForward) {
   const std::vector<U8> data = pattern(20000);
   int fds[2];
