@@ -148,7 +148,7 @@ class EntropyDecoderState {
  public:
   inline __attribute__((always_inline)) U32 getBit(BitModel& m);
   inline __attribute__((always_inline)) U32 getSymbol(SymbolModel& m);
-  inline U32 getRawBits(U32 count);
+  inline __attribute__((always_inline)) U32 getRawBits(U32 count);
   inline U16 getRaw16();
   U32 getRaw32() {
     const U32 lo = getRaw16();
@@ -163,6 +163,8 @@ class EntropyDecoderState {
 
  protected:
   inline __attribute__((always_inline)) void renormalise();
+  // 1 to 19 bits in one step.
+  inline __attribute__((always_inline)) U32 getShortRawBits(U32 count);
   ByteStreamIn* stream_ = nullptr;
   U32 code_ = 0;
   U32 range_ = 0xFFFFFFFFu;
@@ -357,9 +359,13 @@ inline U32 EntropyDecoderState::getSymbol(SymbolModel& m) {
 inline U32 EntropyDecoderState::getRawBits(U32 count) {
   if (count > 19) {
     const U32 lo = getRaw16();
-    const U32 hi = getRawBits(count - 16);
+    const U32 hi = getShortRawBits(count - 16);
     return (hi << 16) | lo;
   }
+  return getShortRawBits(count);
+}
+
+inline U32 EntropyDecoderState::getShortRawBits(U32 count) {
   range_ >>= count;
   const U32 value = code_ / range_;
   code_ %= range_;
