@@ -41,6 +41,9 @@ class BitModel {
 
 class SymbolModel {
  public:
+  // Models up to this size are decoded by counting, others by table.
+  static constexpr U32 kCountedSymbols = 16;
+
   SymbolModel() = default;
   SymbolModel(U32 n, bool encode_only) : numSymbols(n), encodeOnly(encode_only) {}
   // The array pointers point into the owned storage, which a move keeps.
@@ -69,13 +72,9 @@ class SymbolModel {
  private:
   // Cells after the table that its rebuild may scribble on.
   static constexpr U32 kLookupSlack = 3;
-  // Times the smallest r (2^9) it passes 2^32, the largest code.
+  // The padding bound: even times the smallest r (2^9) it is 2^32, above
+  // every code.
   static constexpr U32 kBeyondAnyCode = 1u << 23;
-
- public:
-  static constexpr U32 kCountedSymbols = 16;
-
- private:
   std::vector<U32> storage_;
 };
 
