@@ -84,11 +84,10 @@ class LASoperationTranslateZ : public LASoperation {
   F64 offset_;
 };
 
-// Also what a Helmert transform of three parameters becomes.
-class LASoperationTranslateXYZ : public LASoperation {
+// One value per axis, written back as "-name x y z".
+class LASoperationPerAxis : public LASoperation {
  public:
-  LASoperationTranslateXYZ(F64 x, F64 y, F64 z) : x_(x), y_(y), z_(z) {}
-  const char* name() const override { return "translate_xyz"; }
+  LASoperationPerAxis(F64 x, F64 y, F64 z) : x_(x), y_(y), z_(z) {}
   std::string get_command() const override {
     std::string t = command_word(name());
     put_lf(t, x_);
@@ -97,15 +96,22 @@ class LASoperationTranslateXYZ : public LASoperation {
     return t;
   }
   U32 field_mask() const override { return MASK_Z; }
+
+ protected:
+  F64 x_, y_, z_;
+};
+
+// Also what a Helmert transform of three parameters becomes.
+class LASoperationTranslateXYZ : public LASoperationPerAxis {
+ public:
+  using LASoperationPerAxis::LASoperationPerAxis;
+  const char* name() const override { return "translate_xyz"; }
   // z first: later operations are the likeliest to read it (a scaling or
   // classification by z), and this has it stored soonest.
   void transform(LASpoint* p) override {
     store_z(p, p->get_z() + z_);
     store_xy(p, p->get_x() + x_, p->get_y() + y_);
   }
-
- private:
-  F64 x_, y_, z_;
 };
 
 template <Axis A>
@@ -127,25 +133,14 @@ class LASoperationScaleAxis : public LASoperationStoreAxis {
   F64 scale_;
 };
 
-class LASoperationScaleXYZ : public LASoperation {
+class LASoperationScaleXYZ : public LASoperationPerAxis {
  public:
-  LASoperationScaleXYZ(F64 x, F64 y, F64 z) : x_(x), y_(y), z_(z) {}
+  using LASoperationPerAxis::LASoperationPerAxis;
   const char* name() const override { return "scale_xyz"; }
-  std::string get_command() const override {
-    std::string t = command_word(name());
-    put_lf(t, x_);
-    put_lf(t, y_);
-    put_lf(t, z_);
-    return t;
-  }
-  U32 field_mask() const override { return MASK_Z; }
   void transform(LASpoint* p) override {
     store_z(p, p->get_z() * z_);  // first, as for -translate_xyz
     store_xy(p, p->get_x() * x_, p->get_y() * y_);
   }
-
- private:
-  F64 x_, y_, z_;
 };
 
 template <Axis A>
