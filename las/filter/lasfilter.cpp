@@ -47,6 +47,17 @@ Criterion make(A... a) {
     return expr;                                         \
   }
 
+// The thinning by GPS time: a spacing that is not positive is refused.
+template <class C>
+Criterion make_time_thinning(const char* option, const Values& v) {
+  if (!(v.lf[0] > 0.0)) {
+    print_error("'%s' needs 1 argument: time spacing but '%g' is no valid value\n", option,
+                v.lf[0]);
+    return nullptr;
+  }
+  return make<C>(v.lf[0]);
+}
+
 template <class T>
 void order(T& a, T& b) {
   if (b < a) std::swap(a, b);
@@ -654,36 +665,15 @@ const FixedOption
                 {"thin_points_with_time",
                  "l",
                  {"time spacing"},
-                 [](const char* option, const Values& v) -> Criterion {
-                   if (!(v.lf[0] > 0.0)) {
-                     print_error("'%s' needs 1 argument: time spacing but '%g' is no valid value\n",
-                                 option, v.lf[0]);
-                     return nullptr;
-                   }
-                   return make<LAScriterionThinPointsWithTime>(v.lf[0]);
-                 }},
+                 make_time_thinning<LAScriterionThinPointsWithTime>},
                 {"thin_pulses_with_time",
                  "l",
                  {"time spacing"},
-                 [](const char* option, const Values& v) -> Criterion {
-                   if (!(v.lf[0] > 0.0)) {
-                     print_error("'%s' needs 1 argument: time spacing but '%g' is no valid value\n",
-                                 option, v.lf[0]);
-                     return nullptr;
-                   }
-                   return make<LAScriterionThinPulsesWithTime>(v.lf[0]);
-                 }},
+                 make_time_thinning<LAScriterionThinPulsesWithTime>},
                 {"thin_with_time",
                  "l",
                  {"time spacing"},
-                 [](const char* option, const Values& v) -> Criterion {
-                   if (!(v.lf[0] > 0.0)) {
-                     print_error("'%s' needs 1 argument: time spacing but '%g' is no valid value\n",
-                                 option, v.lf[0]);
-                     return nullptr;
-                   }
-                   return make<LAScriterionThinPulsesWithTime>(v.lf[0]);
-                 }},
+                 make_time_thinning<LAScriterionThinPulsesWithTime>},
 };
 
 #undef BUILD
