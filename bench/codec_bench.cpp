@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "bench/survey_records.hpp"
 #include "tests/las/codec/codec_test_util.hpp"
@@ -41,28 +39,12 @@ void prepare(Workload& w, U8 type, U16 length, const std::vector<Record>& record
   w.compressed = encode(w.config.items, &w.config, records).bytes;
 }
 
-U32 le32(const std::vector<U8>& b, size_t at) {
-  return U32(b[at]) | (U32(b[at + 1]) << 8) | (U32(b[at + 2]) << 16) | (U32(b[at + 3]) << 24);
-}
-
 // The point records of a shared LAS sample with their type and length;
 // empty when the shared folder or the file is missing.
 std::vector<Record> sampleFile(const char* name, U8& type, U16& length) {
   const std::string dir = shared_las_dir();
-  if (dir.empty()) return {};
-  std::ifstream file(dir + "/" + name, std::ios::binary);
-  const std::vector<U8> b((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (b.size() < 227) return {};
-  const U32 offset = le32(b, 96);
-  type = b[104] & 0x3F;
-  length = U16(b[105] | (b[106] << 8));
-  if (length == 0 || offset > b.size()) return {};
-  const U64 count = std::min<U64>(le32(b, 107), (b.size() - offset) / length);
   std::vector<Record> records;
-  for (U64 i = 0; i < count; i++) {
-    const U8* r = b.data() + offset + i * length;
-    records.emplace_back(r, r + length);
-  }
+  if (dir.empty() || !read_las_records(dir + "/" + name, type, length, records)) return {};
   return records;
 }
 
@@ -78,7 +60,9 @@ std::vector<Record> repeatedSample(const char* name, U8 type) {
     for (const Record& r : sample) {
       if (records.size() == kPoints) break;
       Record copy = r;
-      const U32 x = le32(copy, 0) + round * 100000u;
+      U32 x;
+      memcpy(&x, &copy[0], 4);
+      x += round * 100000u;
       memcpy(&copy[0], &x, 4);
       F64 t;
       memcpy(&t, &copy[20], 8);

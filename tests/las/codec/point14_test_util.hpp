@@ -16,6 +16,7 @@
 #include "las/core/bytestream_in.hpp"
 #include "las/core/bytestream_out.hpp"
 #include "las/core/laspoint.hpp"
+#include "tests/support/test_data.hpp"
 
 namespace p14test {
 
@@ -320,27 +321,8 @@ inline Decoded decode(const Vorzak& config, const std::vector<U8>& bytes, U32 co
 // header parse; false when the file is not one.
 inline bool readLasRecords(const std::string& path, U8& type, U16& length,
                            std::vector<Record>& records) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return false;
-  std::vector<U8> data;
-  U8 buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
-  fclose(f);
-  if (data.size() < 255 || memcmp(data.data(), "LASF", 4) != 0) return false;
-  const U32 offset = get32(&data[96]);
-  type = data[104] & 0x3F;
-  memcpy(&length, &data[105], 2);
-  U64 count = get32(&data[107]);
-  if (data[25] >= 4) memcpy(&count, &data[247], 8);
-  if (type < 6 || type > 10 || length < base_point_size(type)) return false;
-  if (offset > data.size() || count > (data.size() - offset) / length) return false;
-  records.clear();
-  for (U64 i = 0; i < count; i++) {
-    const U8* at = &data[offset + i * length];
-    records.emplace_back(at, at + length);
-  }
-  return true;
+  return read_las_records(path, type, length, records) && type >= 6 && type <= 10 &&
+         length >= base_point_size(type);
 }
 
 }  // namespace p14test

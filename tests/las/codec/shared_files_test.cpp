@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "tests/las/codec/codec_test_util.hpp"
 #include "tests/support/test_data.hpp"
@@ -18,27 +16,8 @@ struct LasPoints {
   std::vector<Record> records;
 };
 
-U32 le32(const std::vector<U8>& b, size_t at) {
-  return U32(b[at]) | (U32(b[at + 1]) << 8) | (U32(b[at + 2]) << 16) | (U32(b[at + 3]) << 24);
-}
-
-// Just the header fields needed to find the records.
 bool readLas(const std::string& path, LasPoints& out) {
-  std::ifstream file(path, std::ios::binary);
-  const std::vector<U8> b((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (b.size() < 227 || memcmp(b.data(), "LASF", 4) != 0) return false;
-  const U32 offset = le32(b, 96);
-  out.format = b[104] & 0x3F;
-  out.record_length = U16(b[105] | (b[106] << 8));
-  U64 count = le32(b, 107);
-  if (count == 0 && b.size() >= 255 && b[25] >= 4) count = le32(b, 247);
-  if (out.record_length == 0 || offset > b.size()) return false;
-  count = std::min<U64>(count, (b.size() - offset) / out.record_length);
-  for (U64 i = 0; i < count; i++) {
-    const U8* r = b.data() + offset + i * out.record_length;
-    out.records.emplace_back(r, r + out.record_length);
-  }
-  return true;
+  return read_las_records(path, out.format, out.record_length, out.records);
 }
 
 TEST(SharedFiles, LegacyRecordsRoundTripThroughEveryCompressor) {
