@@ -482,8 +482,10 @@ int TrevalonRun::run_files_as_flightlines() {
       reader->close();
     }
     if (!overage) {
-      // Every input was skipped: nothing to decide and nothing written.
-      return end(failed_ ? 1 : 0);
+      // Every input was skipped: nothing gets marked, but every input is
+      // still written.
+      overage =
+          std::make_unique<OverageDecision>(overage_settings(step, true), readers_.get_ignore());
     }
     const char* word = overage->word();
     if (options_.very_verbose) {

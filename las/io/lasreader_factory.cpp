@@ -910,6 +910,8 @@ std::unique_ptr<LASreader> LASreaderFactory::open_buffered(const char* main_name
   if (use_reoffset) reader->set_offset(offset);
   reader->set_auto_reoffset(auto_reoffset);
   const int total = int(files.size() + neighbors.size());
+  // Set before opening so that a failure is reported with this name.
+  current_name = main_name;
   if (!reader->set_file_name(main_name)) {
     print_error("cannot open lasreaderbuffered with %d file names\n", total);
     return nullptr;
@@ -972,7 +974,6 @@ std::unique_ptr<LASreader> LASreaderFactory::open_buffered(const char* main_name
     print_error("cannot open lasreaderbuffered with %d file names\n", total);
     return nullptr;
   }
-  current_name = main_name;
   if (files_are_flightlines) reader->header.file_source_ID = U16(current_flightline);
   reader->set_ignore(get_ignore());
   set_query(reader.get());
@@ -980,6 +981,8 @@ std::unique_ptr<LASreader> LASreaderFactory::open_buffered(const char* main_name
 }
 
 std::unique_ptr<LASreader> LASreaderFactory::open_single(const std::string& name) {
+  // Set before opening so that a failure is reported with this name.
+  current_name = name;
   const LASinputKind kind = las_input_kind(name.c_str());
   if (kind != LASinputKind::LAS) {
     print_error("reading %s files is not supported\n", las_input_kind_name(kind));
@@ -991,7 +994,6 @@ std::unique_ptr<LASreader> LASreaderFactory::open_single(const std::string& name
     print_error("cannot open lasreaderlas with file name '%s'\n", name.c_str());
     return nullptr;
   }
-  current_name = name;
   if (files_are_flightlines) {
     reader->header.file_source_ID = U16(current_flightline);
   } else if (apply_file_source_ID && transform) {

@@ -346,6 +346,27 @@ TEST_F(TrevalonRun, FilesAsFlightlinesMatchesTheModel) {
   EXPECT_EQ(i, all.size());
 }
 
+TEST_F(TrevalonRun, FilesAsFlightlinesEdges) {
+  // Inputs skipped for -flag_as_overlap are still written, even all of them.
+  RunResult skipped = run_tool(
+      {"-i", "s1.las", "s1.las", "-faf", "-flag_as_overlap", "-odix", "_ov", "-quiet"}, dir.path());
+  EXPECT_EQ(skipped.code, 0) << skipped.err;
+  const std::vector<Record> in = read_records(dir.file("s1.las"));
+  const std::vector<Record> out = read_records(dir.file("s1_ov.las"));
+  ASSERT_EQ(out.size(), in.size());
+  for (size_t i = 0; i < in.size(); i++) EXPECT_EQ(memcmp(in[i].raw, out[i].raw, 15), 0) << i;
+
+  // An input that cannot be opened is the one the error names.
+  std::vector<U8> bytes = read_bytes_file(dir.file("s1.las"));
+  bytes[0] = 'X';
+  ASSERT_TRUE(write_bytes_file(dir.file("broken.las"), bytes));
+  RunResult broken = run_tool({"-i", "s1.las", "broken.las", "-faf", "-odix", "_b"}, dir.path());
+  EXPECT_EQ(broken.code, 1);
+  EXPECT_NE(broken.err.find("ERROR: could not open lasreader for 'broken.las'\n"),
+            std::string::npos)
+      << broken.err;
+}
+
 TEST_F(TrevalonRun, CommandLines) {
   struct Case {
     std::vector<std::string> args;
