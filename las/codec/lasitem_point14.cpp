@@ -453,6 +453,12 @@ inline U32 changedValuesIndex(const Fields& last) {
          4 * U32(last.gpsChanged);
 }
 
+bool isNaNPattern(U64 bits) {
+  F64 v;
+  memcpy(&v, &bits, 8);
+  return v != v;
+}
+
 }  // namespace
 
 // The coding state of one scanner channel.
@@ -631,7 +637,9 @@ bool Point14Writer::writeItem(const U8* item, U32& context) {
   U32 changed = 0;
   if (switched) changed |= 64;
   if (P.pointSource != R0.pointSource) changed |= 32;
-  const bool g = (P.gpsTime != R0.gpsTime);
+  // Compared as doubles, so a repeated NaN counts as a change; differing
+  // patterns count too, or -0.0 after 0.0 would lose its sign.
+  const bool g = (P.gpsTime != R0.gpsTime) || isNaNPattern(P.gpsTime);
   if (g) changed |= 16;
   if (P.scanAngle != R0.scanAngle) changed |= 8;
   if (P.numberOfReturns != R0.numberOfReturns) changed |= 4;

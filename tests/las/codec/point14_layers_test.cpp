@@ -88,6 +88,20 @@ TEST(Point14Layers, UnchangedValuesGiveEmptyLayers) {
   ASSERT_EQ(dec.error, "");
   EXPECT_EQ(dec.records, records);
 
+  // GPS times compare as doubles: a repeated NaN is a change, so its layer
+  // is not empty; -0.0 after 0.0 is a change too, or its sign would be lost.
+  for (const U64 second : {U64(0x7FF8000000000000ull), U64(0x8000000000000000ull)}) {
+    std::vector<Record> times = records;
+    const U64 first = second == 0x8000000000000000ull ? 0 : second;
+    for (size_t i = 0; i < times.size(); i++) memcpy(&times[i][22], i ? &second : &first, 8);
+    const Encoded t = encode(layeredConfig(items, 50000), times);
+    ASSERT_TRUE(t.ok);
+    EXPECT_GT(parseChunk(t.bytes, items, 8).sizes[GPS], 0u) << std::hex << second;
+    const Decoded back = decode(layeredConfig(items, 50000), t.bytes, 300);
+    ASSERT_EQ(back.error, "");
+    EXPECT_EQ(back.records, times);
+  }
+
   // A colour that is not grey codes a non-zero symbol even when it repeats.
   for (Record& r : records) put16(r, 34, 4243);
   const Encoded coloured = encode(layeredConfig(items, 50000), records);
