@@ -40,6 +40,8 @@ static F64 load_as(const U8* bytes) {
 }
 
 F64 LASextraAttribute::get_value(const U8* bytes) const {
+  // An unknown type, or opaque bytes of size 0, holds nothing to read.
+  if (get_size() <= 0) return 0.0;
   F64 v;
   switch (data_type == 0 ? 0 : (data_type - 1) % 10) {
     case 0:

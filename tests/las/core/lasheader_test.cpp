@@ -211,6 +211,9 @@ TEST(LASextraAttribute, SizesAndValues) {
   U8 raw4[4];
   memcpy(raw4, &fv, 4);
   EXPECT_EQ(f.get_value(raw4), 2.25);
+  // A type without a size reads nothing (an empty buffer under ASan).
+  const std::unique_ptr<U8[]> none = std::make_unique<U8[]>(0);
+  EXPECT_EQ(LASextraAttribute(177, "unknown", "").get_value(none.get()), 0.0);
 }
 
 TEST(LASheader, CheckWarnsAndFails) {
