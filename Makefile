@@ -35,7 +35,7 @@ bench: build
 fuzz:
 	cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DTREVALON_FUZZ=ON -DTREVALON_BENCH=OFF
-	cmake --build build-fuzz -j $(JOBS) --target $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
+	cmake --build build-fuzz -j $(JOBS) --target $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp)) lasfile_seeds
 
 format:
 	git ls-files '*.cpp' '*.hpp' | xargs clang-format -i
