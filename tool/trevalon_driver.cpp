@@ -452,6 +452,10 @@ int TrevalonRun::run_files_as_flightlines() {
   bool have_step = false;
   F32 step = options_.step;
   std::unique_ptr<OverageDecision> overage;
+  // Standard input cannot be opened twice: its points are kept in memory and
+  // its reader is reopened for the second pass.
+  if (readers_.is_piped()) readers_.set_stored(true);
+  std::unique_ptr<LASreader> piped;
   try {
     // First pass: one raster per input.
     while (readers_.has_next()) {
@@ -461,7 +465,11 @@ int TrevalonRun::run_files_as_flightlines() {
         print_error("could not open lasreader for '%s'\n", or_piped(name));
         return end(1);
       }
-      if (flag_as_overlap_skips(*reader, name)) continue;
+      const bool from_stdin = readers_.is_piped() && !readers_.has_next() && name == nullptr;
+      if (flag_as_overlap_skips(*reader, name)) {
+        if (from_stdin) piped = std::move(reader);
+        continue;
+      }
       if (!have_step) {
         step = step_for(reader->header);
         have_step = true;
@@ -480,6 +488,7 @@ int TrevalonRun::run_files_as_flightlines() {
       }
       overage->end_file();
       reader->close();
+      if (from_stdin) piped = std::move(reader);
     }
     if (!overage) {
       // Every input was skipped: nothing gets marked, but every input is
@@ -505,12 +514,24 @@ int TrevalonRun::run_files_as_flightlines() {
 
     // Second pass: every input gets its own output.
     readers_.rewind();
-    while (readers_.has_next()) {
-      std::unique_ptr<LASreader> reader = readers_.open();
-      const char* name = readers_.get_file_name();
-      if (!reader) {
-        print_error("could not open lasreader for '%s'\n", or_piped(name));
-        return end(1);
+    for (;;) {
+      std::unique_ptr<LASreader> reader;
+      const char* name = nullptr;
+      if (readers_.has_next()) {
+        reader = readers_.open();
+        name = readers_.get_file_name();
+        if (!reader) {
+          print_error("could not open lasreader for '%s'\n", or_piped(name));
+          return end(1);
+        }
+      } else if (piped) {
+        reader = std::move(piped);
+        if (!readers_.reopen(reader.get())) {
+          print_error("could not re-open lasreader\n");
+          return end(1);
+        }
+      } else {
+        break;
       }
       const std::string input_name = name ? name : "";
       LASheader header;

@@ -356,8 +356,17 @@ TEST_F(TrevalonRun, FilesAsFlightlinesEdges) {
   ASSERT_EQ(out.size(), in.size());
   for (size_t i = 0; i < in.size(); i++) EXPECT_EQ(memcmp(in[i].raw, out[i].raw, 15), 0) << i;
 
-  // An input that cannot be opened is the one the error names.
+  // Piped input is kept for the second pass instead of being lost.
   std::vector<U8> bytes = read_bytes_file(dir.file("s1.las"));
+  for (const char* option : {"-faf", "-apply_file_source_ID"}) {
+    RunResult piped = run_tool({"-stdin", option, "-o", "piped.las"}, dir.path(),
+                               std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(piped.code, 0) << option << "\n" << piped.err;
+    EXPECT_EQ(read_records(dir.file("piped.las")).size(), in.size()) << option;
+    remove(dir.file("piped.las").c_str());
+  }
+
+  // An input that cannot be opened is the one the error names.
   bytes[0] = 'X';
   ASSERT_TRUE(write_bytes_file(dir.file("broken.las"), bytes));
   RunResult broken = run_tool({"-i", "s1.las", "broken.las", "-faf", "-odix", "_b"}, dir.path());
