@@ -303,8 +303,17 @@ bool LASwriterLAS::write_header(const LASheader& h, const Vorzak* config, U8 poi
   written_evlr_start = 0;
   if (writing_las_1_4) {
     evlrs = h.evlrs;
-    written_evlr_count = U32(evlrs.size());
+    // Compressed points end at a place no header written up front can know,
+    // and a table position at the very end must stay last: EVLRs there could
+    // never be found again, and would hide the chunk table.
     U64 evlr_start = h.start_of_first_extended_variable_length_record;
+    if (!evlrs.empty() && config && config->compressor && !s->isSeekable()) {
+      print_warning("stream not seekable. cannot write %u EVLRs after compressed points.\n",
+                    U32(evlrs.size()));
+      evlrs.clear();
+      evlr_start = 0;
+    }
+    written_evlr_count = U32(evlrs.size());
     const U64 announced = h.number_of_point_records ? U64(h.number_of_point_records)
                                                     : h.extended_number_of_point_records;
     // Raw records end at a known place, so outputs that cannot be patched

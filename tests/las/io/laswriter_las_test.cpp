@@ -211,6 +211,48 @@ TEST(LASwriterLAS, PipeOutputKeepsPositionsRight) {
   EXPECT_EQ(u64_at(piped, las_offset::start_of_first_evlr), 375u + 54 + 5 + 3 * 30);
 }
 
+// Compressed points through a pipe end where no header can say in advance:
+// EVLRs after them could never be found and would hide the chunk table, so
+// they are left out with a warning and the file stays readable.
+TEST(LASwriterLAS, CompressedPipeOutputLeavesOutEVLRs) {
+  LASheader h;
+  make_header(h, 4, 6, 3);
+  LASvlrRecord e;
+  e.set_user_id("tail");
+  e.record_id = 9;
+  e.data = {1, 2, 3, 4};
+  e.record_length_after_header = 4;
+  h.evlrs.push_back(e);
+  h.number_of_extended_variable_length_records = 1;
+  h.start_of_first_extended_variable_length_record = 12345;
+  std::string err;
+  const std::vector<U8> piped = write_through_pipe([&](FILE* f) {
+    LASwriterLAS writer;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(writer.open(f, &h, 3));
+    LASpoint p;
+    p.init_layout(&h, 6, 30, &h);
+    for (int i = 0; i < 3; i++) {
+      p.X = 1000 * i;
+      p.extended_return_number = 1;
+      writer.write_point(&p);
+    }
+    writer.close();
+    err = testing::internal::GetCapturedStderr();
+  });
+  EXPECT_EQ(err, "WARNING: stream not seekable. cannot write 1 EVLRs after compressed points.\n");
+  EXPECT_EQ(u64_at(piped, las_offset::start_of_first_evlr), 0u);
+  ByteStreamInArrayLE in(piped.data(), I64(piped.size()));
+  LASreaderLAS reader;
+  ASSERT_TRUE(reader.open(&in));
+  EXPECT_TRUE(reader.header.evlrs.empty());
+  for (int i = 0; i < 3; i++) {
+    ASSERT_TRUE(reader.read_point()) << i;
+    EXPECT_EQ(reader.point.X, 1000 * i);
+  }
+  EXPECT_FALSE(reader.read_point());
+}
+
 TEST(LASwriterLAS, PipeOutputCannotPatchTheCount) {
   LASheader h;
   make_header(h, 2, 0, 12);
