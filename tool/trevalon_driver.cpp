@@ -369,7 +369,7 @@ int TrevalonRun::process_input(std::unique_ptr<LASreader> reader, double start) 
     failed_ = true;
     return kContinue;
   }
-  reader->close();
+  // Left open: the reopen below closes it, after the per-pass state was reset.
 
   if (options_.very_verbose) print_message("found %u flightlines\n", overage.flightline_count());
   if (overage.flightline_count() == 1) {

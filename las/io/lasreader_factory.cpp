@@ -1031,9 +1031,11 @@ bool LASreaderFactory::reopen(LASreader* reader, bool remain_buffered) {
     print_error("pointer to LASreader is NULL\n");
     return false;
   }
-  reader->close(true);
+  // Resetting first makes the overflow report of the closing reader come
+  // once, from its last pass, rather than once per pass.
   if (filter) filter->reset();
   if (transform) transform->reset();
+  reader->close(true);
   LASreader* target = reader;
   if (auto* pipe = dynamic_cast<LASreaderPipeOn*>(reader)) {
     pipe->reset_counter();

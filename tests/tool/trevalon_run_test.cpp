@@ -555,6 +555,19 @@ TEST_F(TrevalonRun, MoreCommandLines) {
     EXPECT_EQ(r.err, c.err);
   }
 
+  // The overflow report comes once per reader, not once per pass.
+  for (const char* recover : {"-v", "-recover_flightlines"}) {
+    RunResult over = run_tool(
+        {"-i", "s1.las", "-o", "over.las", "-translate_x", "21474836.47", recover}, dir.path());
+    EXPECT_EQ(over.code, 0) << over.err;
+    size_t reports = 0;
+    for (size_t at = over.err.find("overflows caused by"); at != std::string::npos;
+         at = over.err.find("overflows caused by", at + 1)) {
+      reports++;
+    }
+    EXPECT_EQ(reports, 1u) << recover << "\n" << over.err;
+  }
+
   // The last -classify_as wins; removal goes before classification.
   RunResult twice = run_tool(
       {"-i", "s1.las", "-o", "c9.las", "-classify_as", "3", "-classify_as", "9"}, dir.path());
