@@ -176,10 +176,8 @@ std::vector<U8> write_through_pipe(const std::function<void(FILE*)>& write) {
   return got;
 }
 
-TEST(LASwriterLAS, PipeOutputKeepsPositionsRight) {
-  LASheader h;
-  make_header(h, 4, 6, 3);
-  h.add_vlr("someone", 3, std::vector<U8>(5, 1));
+// One EVLR of 4 bytes.
+void add_tail_evlr(LASheader& h) {
   LASvlrRecord e;
   e.set_user_id("tail");
   e.record_id = 9;
@@ -187,6 +185,13 @@ TEST(LASwriterLAS, PipeOutputKeepsPositionsRight) {
   e.record_length_after_header = 4;
   h.evlrs.push_back(e);
   h.number_of_extended_variable_length_records = 1;
+}
+
+TEST(LASwriterLAS, PipeOutputKeepsPositionsRight) {
+  LASheader h;
+  make_header(h, 4, 6, 3);
+  h.add_vlr("someone", 3, std::vector<U8>(5, 1));
+  add_tail_evlr(h);
   const std::vector<U8> seekable = write_points(h, 3);
   std::string err;
   const std::vector<U8> piped = write_through_pipe([&](FILE* f) {
@@ -217,13 +222,7 @@ TEST(LASwriterLAS, PipeOutputKeepsPositionsRight) {
 TEST(LASwriterLAS, CompressedPipeOutputLeavesOutEVLRs) {
   LASheader h;
   make_header(h, 4, 6, 3);
-  LASvlrRecord e;
-  e.set_user_id("tail");
-  e.record_id = 9;
-  e.data = {1, 2, 3, 4};
-  e.record_length_after_header = 4;
-  h.evlrs.push_back(e);
-  h.number_of_extended_variable_length_records = 1;
+  add_tail_evlr(h);
   h.start_of_first_extended_variable_length_record = 12345;
   std::string err;
   const std::vector<U8> piped = write_through_pipe([&](FILE* f) {
