@@ -38,6 +38,11 @@ FILE* create_exclusive(const char* name) {
   return file;
 }
 
+bool truncate_file(FILE* file, I64 length) {
+  if (!file || length < 0 || fflush(file) != 0) return false;
+  return ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
+}
+
 bool has_wildcard(const std::string& pattern) {
   return pattern.find_first_of("*?[") != std::string::npos;
 }

@@ -20,6 +20,9 @@ FILE* open_file(const char* name, const char* mode);
 // reading and writing; nullptr when the name is taken or creation fails.
 FILE* create_exclusive(const char* name);
 
+// Flushes the file and cuts it to `length` bytes; false on failure.
+bool truncate_file(FILE* file, I64 length);
+
 bool has_wildcard(const std::string& pattern);
 // Regular files matching a wildcard pattern, sorted bytewise; directories skipped.
 std::vector<std::string> glob_files(const std::string& pattern);
