@@ -633,11 +633,17 @@ bool TierlingAddNIRCompressed::start_reading_data(ByteStreamIn* data) {
 }
 
 bool TierlingAddNIRCompressed::adjust_point(LASpoint* point) {
+  // Without a value of their own, excluded points would show the last
+  // point's.
+  zero_excluded_ = !point->has_nir;
   return widen_point(point, true);
 }
 
 bool TierlingAddNIRCompressed::apply(LASpoint* point) {
-  if (excluded(*point)) return true;
+  if (excluded(*point)) {
+    if (zero_excluded_) point->rgb[3] = 0;
+    return true;
+  }
   try {
     point->rgb[3] = coder_.decode(decoder_);
   } catch (const EndOfData&) {

@@ -150,7 +150,8 @@ class TierlingAddRGBCompressed : public Tierling {
   SymbolModel blue_;
 };
 
-// Adds near infrared coded like intensity.
+// Adds near infrared coded like intensity. Points the ignore rules exclude
+// read as 0 when the point file has no NIR of its own.
 class TierlingAddNIRCompressed : public Tierling {
  public:
   // Both bytes: lossless for every value.
@@ -177,6 +178,7 @@ class TierlingAddNIRCompressed : public Tierling {
   trl_detail::ByteDiffCoder coder_;
   EntropyEncoder encoder_;
   EntropyDecoder decoder_;
+  bool zero_excluded_ = false;  // the point file has no NIR of its own
 };
 
 // Moves points by integer coordinate differences; the three members differ

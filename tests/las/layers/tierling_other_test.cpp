@@ -317,7 +317,8 @@ TEST(TierlingAddNIRCompressed, RoundTripsAndWidensTheLayout) {
   const Case cases[] = {{7, 8, true, false, 0xFFFF},
                         {6, 8, false, true, 0xFF},
                         {1, 1, false, false, 0xFF00},
-                        {3, 3, true, false, 0xFFFF}};
+                        {3, 3, true, false, 0xFFFF},
+                        {8, 8, true, false, 0xFFFF}};
   for (const Case& c : cases) {
     SCOPED_TRACE(int(c.format));
     const int n = 300;
@@ -327,7 +328,9 @@ TEST(TierlingAddNIRCompressed, RoundTripsAndWidensTheLayout) {
     LASheader h;
     set_format(h, c.format);
     TierlingAddNIRCompressed layer(c.both, c.lower);
-    const std::vector<U8> bytes = write_layer(layer, h, n, [&](int i, LASpoint&, LASpoint& w) {
+    layer.add_class(9);
+    const std::vector<U8> bytes = write_layer(layer, h, n, [&](int i, LASpoint& r, LASpoint& w) {
+      r.classification = (i % 4 == 0) ? 9 : 1;
       w.rgb[3] = values[size_t(i)];
       w.rgb[0] = 5;  // colour is not the layer's business
     });
@@ -338,9 +341,15 @@ TEST(TierlingAddNIRCompressed, RoundTripsAndWidensTheLayout) {
     EXPECT_TRUE(back.point.has_rgb);
     EXPECT_EQ(back.point.extended_layout, c.format >= 6 ? 1 : 0);
     EXPECT_TRUE(back.apply_all(
-        n, [](int, LASpoint& p) { p.rgb[0] = 9; },
+        n,
+        [](int i, LASpoint& p) {
+          p.classification = (i % 4 == 0) ? 9 : 1;
+          p.rgb[0] = 9;
+          p.rgb[3] = 55;  // the file's own value, or one left over from the last point
+        },
         [&](int i, LASpoint& p) {
-          EXPECT_EQ(p.rgb[3], values[size_t(i)]) << i;
+          const U16 excluded = c.format == 8 ? 55 : 0;
+          EXPECT_EQ(p.rgb[3], i % 4 == 0 ? excluded : values[size_t(i)]) << i;
           EXPECT_EQ(p.rgb[0], 9);
         }));
   }
