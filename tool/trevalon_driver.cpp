@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -16,6 +17,8 @@
 #include "las/io/lasreader_factory.hpp"
 #include "las/io/laswriter.hpp"
 #include "las/io/laswriter_factory.hpp"
+#include "las/layers/amendor.hpp"
+#include "las/layers/lasapply.hpp"
 #include "las/layers/laswriter_deleted.hpp"
 #include "proj/projection_converter.hpp"
 #include "tool/flightline_recovery.hpp"
@@ -26,6 +29,10 @@ namespace {
 
 // Sentinel of run_* results: go on with the run.
 constexpr int kContinue = -1;
+// Every layer of the TRL file.
+constexpr I32 kAllLayers = INT_MAX;
+// Buffer of the TRL file streams.
+constexpr U32 kLayersBuffer = 65536;
 
 class TrevalonRun {
  public:
@@ -39,21 +46,34 @@ class TrevalonRun {
   int run_files_as_flightlines();
   // One input of per-input mode; kContinue, or the exit code that ends the run.
   int process_input(std::unique_ptr<LASreader> reader, double start);
+  // Reads every point once to number the flightlines; the caller reopens.
   bool recover_flightlines(LASreader& reader, const char* name, FlightlineRecovery& recovery,
                            bool* recovered);
+  // With -itrl: the reader wrapped in a LASapply that loads `count` layers,
+  // or, when the layers file cannot be opened or loaded, the plain reader.
+  std::unique_ptr<LASreader> apply_layers(std::unique_ptr<LASreader> reader,
+                                          const std::string& name, I32 count, bool again);
+  // Back to the first point; a reader with layers is opened anew.
+  bool reopen_input(std::unique_ptr<LASreader>& reader, const std::string& name, I32 count);
   F32 step_for(const LASheader& header);
   OverageDecision::Settings overage_settings(F32 step, bool files_are_flightlines) const;
   void prepare_output_header(const LASheader& input, LASheader& output) const;
-  std::unique_ptr<LASwriter> open_output(const LASheader& header, const char* input_name);
+  // A point writer, or with -otrl an Amendor over `reader` (then `header`
+  // must outlive the writer).
+  std::unique_ptr<LASwriter> open_output(LASheader& header, const char* input_name,
+                                         const LASreader& reader);
+  std::unique_ptr<LASwriter> open_amendor(LASheader& header, const char* input_name,
+                                          const LASreader& reader);
   // Closes the writer; a failed output is removed so that no file claims
-  // points it does not hold.
-  void finish_output(std::unique_ptr<LASwriter> writer, const LASheader& header, bool ok);
+  // points it does not hold (a layers file keeps only its earlier layers).
+  // False when the output could not be finished.
+  bool finish_output(std::unique_ptr<LASwriter> writer, const LASheader& header, bool ok);
   bool flag_as_overlap_skips(const LASreader& reader, const char* name) const;
   enum class PassResult { OK, FAILED, LOOKUP_FAILED };
   // Second pass over one input: judges, marks and writes every point, then
   // finishes the output (removed when the pass failed).
   PassResult mark_and_write(LASreader& reader, OverageDecision& overage,
-                            std::unique_ptr<LASwriter> writer, const LASheader& header,
+                            std::unique_ptr<LASwriter> writer, LASheader& header,
                             const std::string& name, FlightlineRecovery* recovery);
   int end(int code);
 
@@ -151,9 +171,6 @@ int TrevalonRun::startup() {
         print_error("inside queries and '-otrl' cannot currently be combined.\n");
         return 1;
       }
-      print_error("layers files (TRL) cannot be %s by this build yet\n",
-                  options_.apply_layers ? "applied" : "written");
-      return 1;
     }
   }
   if (readers_.get_file_count() == 0 && !readers_.is_piped()) {
@@ -224,8 +241,54 @@ void TrevalonRun::prepare_output_header(const LASheader& input, LASheader& outpu
   }
 }
 
-std::unique_ptr<LASwriter> TrevalonRun::open_output(const LASheader& header,
-                                                    const char* input_name) {
+std::unique_ptr<LASwriter> TrevalonRun::open_amendor(LASheader& header, const char* input_name,
+                                                     const LASreader& reader) {
+  auto amendor = std::make_unique<Amendor>(&header);
+  // Each layer carries the ignore rules it was made under.
+  std::vector<F64> parameters;
+  const OverageDecision::Marking marking = options_.marking();
+  if (marking == OverageDecision::CLASSIFY) {
+    parameters = {1.0, F64(options_.classify_as), 1.0};
+  }
+  if (const LASignore* ignore = readers_.get_ignore()) ignore->encode(parameters);
+  const U32 n = U32(parameters.size());
+  const F64* list = parameters.empty() ? nullptr : parameters.data();
+  const char* text = options_.command_line.c_str();
+  const char* name = or_piped(input_name);
+  bool added = false;
+  switch (marking) {
+    case OverageDecision::REMOVE:
+      added = amendor->delete_points(0x30, text, n, list);
+      if (!added) print_error("adding layer delete point for '%s'\n", name);
+      break;
+    case OverageDecision::FLAG_WITHHELD:
+      added = amendor->replace_field("withheld_flag", 0x30, text, n, list);
+      if (!added) print_error("adding layer replace withheld_flag for '%s'\n", name);
+      break;
+    case OverageDecision::FLAG_OVERLAP:
+      added = amendor->replace_field("overlap_flag", 0x30, text, n, list);
+      if (!added) print_error("adding layer replace overlap_flag for '%s'\n", name);
+      break;
+    case OverageDecision::CLASSIFY:
+      added = amendor->replace_field("classification", 0x30, text, n, list);
+      if (!added) print_error("adding layer replace classification for '%s'\n", name);
+      break;
+  }
+  if (!added) return nullptr;
+  // Appending to the layers just applied keeps them in one file.
+  amendor->set_directory(options_.apply_layers ? options_.layers_input_directory.c_str()
+                                               : options_.layers_output_directory.c_str());
+  if (!amendor->open(input_name ? input_name : "", &reader, options_.apply_layers, false,
+                     kLayersBuffer)) {
+    print_error("opening amendor file for '%s'\n", name);
+    return nullptr;
+  }
+  return amendor;
+}
+
+std::unique_ptr<LASwriter> TrevalonRun::open_output(LASheader& header, const char* input_name,
+                                                    const LASreader& reader) {
+  if (options_.write_layers) return open_amendor(header, input_name, reader);
   if (!writers_.active()) writers_.make_file_name(input_name, -1);
   output_name_ = writers_.get_file_name() ? writers_.get_file_name() : "";
   std::unique_ptr<LASwriter> writer = writers_.open(&header);
@@ -241,9 +304,16 @@ std::unique_ptr<LASwriter> TrevalonRun::open_output(const LASheader& header,
   return writer;
 }
 
-void TrevalonRun::finish_output(std::unique_ptr<LASwriter> writer, const LASheader& header,
+bool TrevalonRun::finish_output(std::unique_ptr<LASwriter> writer, const LASheader& header,
                                 bool ok) {
-  if (!writer) return;
+  if (!writer) return false;
+  if (auto* amendor = dynamic_cast<Amendor*>(writer.get())) {
+    if (!ok) {
+      amendor->discard();
+      return false;
+    }
+    return amendor->close() >= 0;
+  }
   // Removal changes counts, returns and bounds: the header follows what was written.
   if (ok && options_.remove_overage) writer->update_header(&header, true);
   writer->close();
@@ -251,6 +321,7 @@ void TrevalonRun::finish_output(std::unique_ptr<LASwriter> writer, const LAShead
   if (!ok && !output_name_.empty() && !writers_.get_use_stdout()) {
     remove(output_name_.c_str());
   }
+  return ok;
 }
 
 bool TrevalonRun::flag_as_overlap_skips(const LASreader& reader, const char* name) const {
@@ -289,23 +360,75 @@ bool TrevalonRun::recover_flightlines(LASreader& reader, const char* name,
   }
   if (reader.failed()) return false;
   recovery.finish(or_piped(name), last, options_.verbose);
-  if (!readers_.reopen(&reader)) {
-    print_error("could not re-open lasreader\n");
+  *recovered = true;
+  return true;
+}
+
+std::unique_ptr<LASreader> TrevalonRun::apply_layers(std::unique_ptr<LASreader> reader,
+                                                     const std::string& name, I32 count,
+                                                     bool again) {
+  auto apply = std::make_unique<LASapply>();
+  apply->set_directory(options_.layers_input_directory.c_str());
+  if (!apply->open(name.c_str(), std::move(reader), kLayersBuffer)) {
+    print_warning(again ? "could not re-open TRL file ... skipping\n"
+                        : "could not open TRL file ... skipping\n");
+    return apply->release_reader();
+  }
+  if (!apply->load(count)) {
+    print_warning(again ? "could not re-load layers ... skipping\n"
+                        : "could not load layers ... skipping\n");
+    // The reader comes back with its header, query, filter, transform and
+    // ignore rules, at its first point.
+    return apply->release_reader();
+  }
+  return apply;
+}
+
+bool TrevalonRun::reopen_input(std::unique_ptr<LASreader>& reader, const std::string& name,
+                               I32 count) {
+  if (!reader->has_layers()) {
+    if (!readers_.reopen(reader.get())) {
+      print_error("could not re-open lasreader\n");
+      return false;
+    }
+    return true;
+  }
+  // Layers decode only forward: the input and its layers start over.
+  reader.reset();
+  std::unique_ptr<LASreader> fresh;
+  if (readers_.is_merged()) {
+    readers_.rewind();
+    fresh = readers_.open();
+  } else {
+    // This input again, not the first of the list.
+    fresh = readers_.open(name.c_str(), false);
+  }
+  if (!fresh) {
+    print_error("could not re-open modified lasreader\n");
     return false;
   }
-  *recovered = true;
+  reader = apply_layers(std::move(fresh), name, count, true);
   return true;
 }
 
 TrevalonRun::PassResult TrevalonRun::mark_and_write(LASreader& reader, OverageDecision& overage,
                                                     std::unique_ptr<LASwriter> writer,
-                                                    const LASheader& header,
-                                                    const std::string& name,
+                                                    LASheader& header, const std::string& name,
                                                     FlightlineRecovery* recovery) {
   overage.start_input();
   bool ok = true;
   LASpoint& point = reader.point;
+  // Layers are recorded from the point as read and a marked copy of it.
+  const bool layered = options_.write_layers;
+  LASpoint scratch;
+  if (layered && !scratch.init_items(&reader.header, point.items, &reader.header)) {
+    print_error("cannot set up the points of '%s'\n", or_piped(name.c_str()));
+    finish_output(std::move(writer), header, false);
+    return PassResult::FAILED;
+  }
+  LASpoint& out = layered ? scratch : point;
   while (reader.read_point()) {
+    if (layered) scratch.copy_from(point);
     if (recovery && !overage.excludes(point)) {
       U32 line;
       if (!recovery->lookup(point.gps_time, &line)) {
@@ -313,15 +436,21 @@ TrevalonRun::PassResult TrevalonRun::mark_and_write(LASreader& reader, OverageDe
         print_usage();
         return PassResult::LOOKUP_FAILED;
       }
-      overage.judge_and_mark(point, U16(line));
+      if (layered) {
+        overage.judge_and_mark(point, scratch, U16(line));
+      } else {
+        overage.judge_and_mark(point, U16(line));
+      }
+    } else if (layered) {
+      overage.judge_and_mark(point, scratch);
     } else {
       overage.judge_and_mark(point);
     }
-    if (!writer->write_point(&point)) {
+    if (!writer->write_point(&out)) {
       ok = false;
       break;
     }
-    if (options_.remove_overage) writer->update_inventory(&point);
+    if (options_.remove_overage) writer->update_inventory(&out);
   }
   if (reader.failed()) {
     print_error("reading points of '%s' failed. output removed.\n", or_piped(name.c_str()));
@@ -329,19 +458,21 @@ TrevalonRun::PassResult TrevalonRun::mark_and_write(LASreader& reader, OverageDe
   } else if (!ok) {
     print_error("writing points of '%s' failed. output removed.\n", or_piped(name.c_str()));
   }
-  finish_output(std::move(writer), header, ok);
+  if (!finish_output(std::move(writer), header, ok)) ok = false;
   return ok ? PassResult::OK : PassResult::FAILED;
 }
 
 int TrevalonRun::process_input(std::unique_ptr<LASreader> reader, double start) {
   const std::string name = readers_.get_file_name() ? readers_.get_file_name() : "";
   if (flag_as_overlap_skips(*reader, name.c_str())) return kContinue;
+  if (options_.apply_layers) reader = apply_layers(std::move(reader), name, kAllLayers, false);
 
   FlightlineRecovery recovery(options_.recovery_interval);
   bool recovered = false;
-  if (options_.recover_flightlines &&
-      !recover_flightlines(*reader, name.c_str(), recovery, &recovered)) {
-    return 1;
+  if (options_.recover_flightlines) {
+    if (!recover_flightlines(*reader, name.c_str(), recovery, &recovered)) return 1;
+    // The count given with -itrl limits the layers from here on.
+    if (recovered && !reopen_input(reader, name, options_.layers_to_apply)) return 1;
   }
   const F32 step = step_for(reader->header);
   if (options_.verbose) {
@@ -392,13 +523,10 @@ int TrevalonRun::process_input(std::unique_ptr<LASreader> reader, double start) 
   }
   clock = platform::elapsed_seconds();
 
-  if (!readers_.reopen(reader.get())) {
-    print_error("could not re-open lasreader\n");
-    return 1;
-  }
+  if (!reopen_input(reader, name, kAllLayers)) return 1;
   LASheader header;
   prepare_output_header(reader->header, header);
-  std::unique_ptr<LASwriter> writer = open_output(header, name.c_str());
+  std::unique_ptr<LASwriter> writer = open_output(header, name.c_str(), *reader);
   if (!writer) return 1;
 
   // Second pass.
@@ -414,8 +542,10 @@ int TrevalonRun::process_input(std::unique_ptr<LASreader> reader, double start) 
     const double now = platform::elapsed_seconds();
     print_message("took %g sec. found %" PRId64 " %s points.\n", now - clock,
                   overage.marked_points(), word);
+    // A layers file is named after its input.
+    const std::string& done = options_.write_layers ? name : output_name_;
     print_message("done with '%s'. total time %g sec.\n",
-                  output_name_.empty() ? "piped file" : output_name_.c_str(), now - start);
+                  done.empty() ? "piped file" : done.c_str(), now - start);
   }
   return kContinue;
 }
@@ -469,6 +599,9 @@ int TrevalonRun::run_files_as_flightlines() {
       if (flag_as_overlap_skips(*reader, name)) {
         if (from_stdin) piped = std::move(reader);
         continue;
+      }
+      if (options_.apply_layers) {
+        reader = apply_layers(std::move(reader), name ? name : "", kAllLayers, false);
       }
       if (!have_step) {
         step = step_for(reader->header);
@@ -534,9 +667,12 @@ int TrevalonRun::run_files_as_flightlines() {
         break;
       }
       const std::string input_name = name ? name : "";
+      if (options_.apply_layers) {
+        reader = apply_layers(std::move(reader), input_name, kAllLayers, false);
+      }
       LASheader header;
       prepare_output_header(reader->header, header);
-      std::unique_ptr<LASwriter> writer = open_output(header, input_name.c_str());
+      std::unique_ptr<LASwriter> writer = open_output(header, input_name.c_str(), *reader);
       if (!writer) return end(1);
       if (mark_and_write(*reader, *overage, std::move(writer), header, input_name, nullptr) !=
           PassResult::OK) {

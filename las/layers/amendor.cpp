@@ -210,7 +210,8 @@ bool Amendor::open(const char* file_name, const LASreader* reader, bool append,
     print_error("LASreader pointer is zero\n");
     return false;
   }
-  if (file_name == nullptr) {
+  // The layers file is named after its input; piped input has no name.
+  if (file_name == nullptr || file_name[0] == '\0') {
     print_error("file name pointer is zero\n");
     return false;
   }

@@ -460,6 +460,10 @@ TEST(AmendorLASapply, AddingRulesAndCounts) {
   const F64 ignore_withheld[] = {F64(LASignore::WITHHELD)};
   const F64 classes[] = {1, 12, 1};
   ASSERT_TRUE(amendor.replace_field("classification", 0x30, "", 3, classes));
+  // Piped input has no name to put the layers file beside.
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(amendor.open("", reader.get(), false, false, 4096));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: file name pointer is zero\n");
   ASSERT_TRUE(amendor.open(las.c_str(), reader.get(), false, false, 4096));
   testing::internal::CaptureStderr();
   EXPECT_FALSE(amendor.delete_points(0, "", 1, ignore_withheld));
