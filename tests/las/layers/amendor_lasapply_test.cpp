@@ -11,11 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "las/core/bytestream_inout.hpp"
 #include "las/core/platform.hpp"
 #include "las/filter/lasfilter.hpp"
 #include "las/io/lasreader_las.hpp"
 #include "las/layers/amendor.hpp"
 #include "las/layers/lasapply.hpp"
+#include "las/layers/tierling_other.hpp"
+#include "las/layers/tierling_replace.hpp"
+#include "las/layers/trl_file.hpp"
 #include "las/transform/lastransform.hpp"
 #include "tests/support/las_builder.hpp"
 #include "tests/support/test_data.hpp"
@@ -199,6 +203,53 @@ TEST(AmendorLASapply, DeletingEverySecondPointHalvesWhatIsDelivered) {
   EXPECT_EQ(apply->points_read, 500);
   const std::vector<Pt> all = expected(las, {});
   for (size_t k = 0; k < got.size(); k++) ASSERT_TRUE(got[k] == all[2 * k]) << k;
+}
+
+// Points stored by an append layer come after the file's own and pass
+// through the layers after it, which may delete them too.
+TEST(AmendorLASapply, AppendedPointsFollowAndMeetTheLaterLayers) {
+  TempDir dir;
+  const std::string las = make_las(dir, "a.las", 100);
+  auto reader = open_las(las);
+  LASheader header;
+  header.copy_from(reader->header);
+  {
+    FILE* file = fopen(dir.file("a.trl").c_str(), "w+b");
+    ASSERT_NE(file, nullptr);
+    ByteStreamInOutFileLE stream(file);
+    ASSERT_TRUE(trl::write_file_header(&stream, header, 2));
+    TierlingAppendPointsRaw append;
+    TierlingDeletePointsCompressed deleting;
+    append.set_header(&header);
+    deleting.set_header(&header);
+    ASSERT_TRUE(append.start_writing(&stream));
+    ASSERT_TRUE(deleting.start_writing(nullptr));
+    LASpoint p;
+    ASSERT_TRUE(p.init_items(&header, reader->point.items, &header));
+    for (int i = 0; i < 110; i++) {
+      if (i < 100) {
+        ASSERT_TRUE(reader->read_point());
+        p.copy_from(reader->point);
+      } else {
+        p.X = 1000000 + i;  // stored by the append layer
+        p.gps_time = 9000.0 + i;
+      }
+      p.marked_deleted = (i % 4 == 1) ? 1 : 0;
+      ASSERT_TRUE(append.record(p, p));
+      ASSERT_TRUE(deleting.record(p, p));
+    }
+    ASSERT_TRUE(append.done_writing(&stream));
+    ASSERT_TRUE(deleting.done_writing(&stream));
+    fclose(file);
+  }
+  auto apply = open_apply(las, nullptr, INT_MAX);
+  std::vector<I32> xs;
+  while (apply->read_point()) xs.push_back(apply->point.X);
+  EXPECT_FALSE(apply->failed());
+  ASSERT_EQ(xs.size(), 82u);  // 110 less every fourth from the second
+  EXPECT_EQ(apply->points_read, 82);
+  EXPECT_EQ(std::vector<I32>(xs.end() - 7, xs.end()),
+            (std::vector<I32>{1000100, 1000102, 1000103, 1000104, 1000106, 1000107, 1000108}));
 }
 
 TEST(AmendorLASapply, LayersFilesGoIntoTheDirectoryUnderTheInputsName) {
