@@ -59,7 +59,11 @@ bool Amendor::delete_points(U32 modification_mask, const char* description, U32 
     print_error("adding layer[%d] delete_points\n", int(layers_.size()));
     return false;
   }
-  return add(std::move(layer), modification_mask, description);
+  // The layer's counts and bounds reach the file only through the mask;
+  // without them a reader of the layers would announce the deleted points.
+  U32 counts = 0x1000 | 0x2000 | 0x100000 | 0x200000 | 0x400000;
+  if (header_ && header_->version_minor >= 4) counts |= 0x4000000 | 0x8000000;
+  return add(std::move(layer), modification_mask | counts, description);
 }
 
 bool Amendor::replace_field(const char* field, U32 modification_mask, const char* description,

@@ -232,6 +232,9 @@ bool LASapply::load(I32 count) {
   }
   loaded_ = wanted;
   layers_end_ = position;
+  // Layers that delete or append points record the new counts.
+  point_count = header.number_of_point_records ? I64(header.number_of_point_records)
+                                               : I64(header.extended_number_of_point_records);
   return true;
 }
 
