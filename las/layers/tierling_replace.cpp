@@ -7,6 +7,17 @@
 
 namespace {
 
+// A model is made ready the first time its context is used.
+template <typename Model>
+Model& ready_model(std::vector<Model>& models, std::vector<U8>& ready, U32 context) {
+  Model& m = models[context];
+  if (!ready[context]) {
+    m.reset();
+    ready[context] = 1;
+  }
+  return m;
+}
+
 bool is_power_of_two(U32 v) {
   return v != 0 && (v & (v - 1)) == 0;
 }
@@ -342,21 +353,11 @@ bool TierlingReplaceClassificationCompressed::setup(bool encode_only) {
 }
 
 BitModel& TierlingReplaceClassificationCompressed::bit_model(U32 context) {
-  BitModel& m = bit_models_[context];
-  if (!ready_[context]) {
-    m.reset();
-    ready_[context] = 1;
-  }
-  return m;
+  return ready_model(bit_models_, ready_, context);
 }
 
 SymbolModel& TierlingReplaceClassificationCompressed::symbol_model(U32 context) {
-  SymbolModel& m = symbol_models_[context];
-  if (!ready_[context]) {
-    m.reset();
-    ready_[context] = 1;
-  }
-  return m;
+  return ready_model(symbol_models_, ready_, context);
 }
 
 bool TierlingReplaceClassificationCompressed::start_encoding() {
@@ -476,12 +477,7 @@ bool TierlingReplaceUserDataCompressed::setup(bool encode_only) {
 }
 
 SymbolModel& TierlingReplaceUserDataCompressed::model(U32 context) {
-  SymbolModel& m = models_[context];
-  if (!ready_[context]) {
-    m.reset();
-    ready_[context] = 1;
-  }
-  return m;
+  return ready_model(models_, ready_, context);
 }
 
 bool TierlingReplaceUserDataCompressed::start_encoding() {
