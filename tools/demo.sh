@@ -26,3 +26,10 @@ echo "== 3. one file per flightline (-files_are_flightlines), overage removed"
 "$make_survey" -o "$out/line.las" -lines 3 -points 150000 -format 1 -split
 "$bin" -i "$out"/line_*.las -files_are_flightlines -remove_overage -odix _kept -v 2>&1
 "$summary" "$out"/line_*_kept.las
+
+echo
+echo "== 4. the marking recorded as a layers file beside the input (-otrl), the input left untouched"
+"$bin" -i "$out/survey12.las" -otrl -quiet -v 2>&1
+ls -l "$out/survey12.trl" | awk '{print "survey12.trl: " $5 " bytes"}'
+"$summary" "$out/survey12.las"
+"$summary" -itrl "$out/survey12.las"
