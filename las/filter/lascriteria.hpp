@@ -176,7 +176,7 @@ class LAScriterionCompare : public LAScriterion {
   }
   U32 field_mask() const override { return Field::mask; }
   bool filter(const LASpoint* p) override {
-    return Field::present(p) & lasfilter_detail::compare<C>(Field::get(p), value_);
+    return int(Field::present(p)) & int(lasfilter_detail::compare<C>(Field::get(p), value_));
   }
   V value() const { return value_; }
 
@@ -199,7 +199,7 @@ class LAScriterionRange : public LAScriterion {
   }
   U32 field_mask() const override { return Field::mask; }
   bool filter(const LASpoint* p) override {
-    return Field::present(p) & lasfilter_detail::outside<R>(Field::get(p), lo_, hi_);
+    return int(Field::present(p)) & int(lasfilter_detail::outside<R>(Field::get(p), lo_, hi_));
   }
 
  private:
@@ -313,37 +313,37 @@ inline bool not_first(const LASpoint* p) {
   return r(p) > 1;
 }
 inline bool not_first_of_many(const LASpoint* p) {
-  return (n(p) == 1) | (r(p) > 1);
+  return int(n(p) == 1) | int(r(p) > 1);
 }
 inline bool not_middle(const LASpoint* p) {
-  return (r(p) == 1) | (r(p) >= n(p));
+  return int(r(p) == 1) | int(r(p) >= n(p));
 }
 inline bool not_last(const LASpoint* p) {
   return r(p) < n(p);
 }
 inline bool not_last_of_many(const LASpoint* p) {
-  return (r(p) == 1) | (r(p) < n(p));
+  return int(r(p) == 1) | int(r(p) < n(p));
 }
 inline bool not_second_last(const LASpoint* p) {
-  return (n(p) < 2) | (n(p) != r(p) + 1);
+  return int(n(p) < 2) | int(n(p) != r(p) + 1);
 }
 inline bool first(const LASpoint* p) {
   return r(p) == 1;
 }
 inline bool first_of_many(const LASpoint* p) {
-  return (n(p) >= 2) & (r(p) == 1);
+  return int(n(p) >= 2) & int(r(p) == 1);
 }
 inline bool middle(const LASpoint* p) {
-  return (1 < r(p)) & (r(p) < n(p));
+  return int(1 < r(p)) & int(r(p) < n(p));
 }
 inline bool last(const LASpoint* p) {
   return r(p) >= n(p);
 }
 inline bool last_of_many(const LASpoint* p) {
-  return (n(p) >= 2) & (r(p) >= n(p));
+  return int(n(p) >= 2) & int(r(p) >= n(p));
 }
 inline bool second_last(const LASpoint* p) {
-  return (n(p) >= 2) & (n(p) == r(p) + 1);
+  return int(n(p) >= 2) & int(n(p) == r(p) + 1);
 }
 inline bool not_edge(const LASpoint* p) {
   return p->edge_of_flight_line == 0;
