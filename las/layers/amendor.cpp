@@ -229,6 +229,12 @@ bool Amendor::open(const char* file_name, const LASreader* reader, bool append,
       (apply && apply->get_reader()) ? apply->get_reader()->header : reader->header;
 
   file_name_ = trl::file_name(file_name, directory_.empty() ? nullptr : directory_.c_str());
+  // An input whose name already ends in "trl" would be its own layers file.
+  if (file_name_ == file_name || platform::same_file(file_name, file_name_.c_str())) {
+    print_error("layers file '%s' would overwrite its input\n", file_name_.c_str());
+    file_name_.clear();
+    return false;
+  }
   if (!open_file(append, &created_)) return false;
   if (setvbuf(file_, nullptr, _IOFBF, stream_buffer_size) != 0) {
     print_warning("setvbuf() failed with buffer size %u\n", stream_buffer_size);

@@ -293,6 +293,24 @@ TEST(AmendorLASapply, LayersFilesGoIntoTheDirectoryUnderTheInputsName) {
   EXPECT_TRUE(read_all(*apply) == expected(las, {&kWithheld}));
 }
 
+// A point file whose name ends in "trl" would be its own layers file.
+TEST(AmendorLASapply, AnInputIsNeverItsOwnLayersFile) {
+  TempDir dir;
+  const std::string las = make_las(dir, "odd.trl", 10);
+  const std::vector<U8> before = read_bytes_file(las);
+  auto reader = open_las(las);
+  LASheader h;
+  h.copy_from(reader->header);
+  Amendor amendor(&h);
+  ASSERT_TRUE(add_layer(amendor, kWithheld));
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(amendor.open(las.c_str(), reader.get(), false, false, 4096));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ERROR: layers file '" + las + "' would overwrite its input\n");
+  EXPECT_FALSE(amendor.is_open());
+  EXPECT_TRUE(read_bytes_file(las) == before);
+}
+
 TEST(AmendorLASapply, AppendingAfterLoadingOneOfTwoLayersReplacesTheSecond) {
   TempDir dir;
   const std::string las = make_las(dir, "a.las", 2000);
