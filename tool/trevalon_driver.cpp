@@ -278,6 +278,7 @@ std::unique_ptr<LASwriter> TrevalonRun::open_amendor(LASheader& header, const ch
   // Appending to the layers just applied keeps them in one file.
   amendor->set_directory(options_.apply_layers ? options_.layers_input_directory.c_str()
                                                : options_.layers_output_directory.c_str());
+  amendor->set_protected_files(readers_.get_file_names());
   if (!amendor->open(input_name ? input_name : "", &reader, options_.apply_layers, false,
                      kLayersBuffer)) {
     print_error("opening amendor file for '%s'\n", name);

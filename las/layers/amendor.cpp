@@ -229,11 +229,17 @@ bool Amendor::open(const char* file_name, const LASreader* reader, bool append,
       (apply && apply->get_reader()) ? apply->get_reader()->header : reader->header;
 
   file_name_ = trl::file_name(file_name, directory_.empty() ? nullptr : directory_.c_str());
-  // An input whose name already ends in "trl" would be its own layers file.
-  if (file_name_ == file_name || platform::same_file(file_name, file_name_.c_str())) {
-    print_error("layers file '%s' would overwrite its input\n", file_name_.c_str());
-    file_name_.clear();
-    return false;
+  // An input whose name already ends in "trl" would be its own layers
+  // file, and another input may bear the name.
+  std::vector<std::string> inputs = protected_;
+  inputs.push_back(file_name);
+  for (const std::string& input : inputs) {
+    if (file_name_ == input || platform::same_file(file_name_.c_str(), input.c_str())) {
+      print_error("layers file '%s' is the input file '%s'. refusing to overwrite it.\n",
+                  file_name_.c_str(), input.c_str());
+      file_name_.clear();
+      return false;
+    }
   }
   if (!open_file(append, &created_)) return false;
   if (setvbuf(file_, nullptr, _IOFBF, stream_buffer_size) != 0) {

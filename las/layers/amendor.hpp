@@ -41,6 +41,9 @@ class Amendor : public LASwriter {
   bool transform_points(const char* text, U32 modification_mask, const char* description);
   // Where TRL files go; nullptr or "" puts them beside their inputs.
   void set_directory(const char* directory);
+  // Files a layers file must never replace (the run's inputs); the input
+  // given to open() is always one.
+  void set_protected_files(std::vector<std::string> names) { protected_ = std::move(names); }
 
   // Opens the TRL file of `file_name` for the points of `reader` (not owned;
   // it must stay open while points are written). With `append` the layers
@@ -77,6 +80,7 @@ class Amendor : public LASwriter {
   LASheader* header_;
   std::vector<std::unique_ptr<Tierling>> layers_;
   std::string directory_;
+  std::vector<std::string> protected_;
   std::string file_name_;
   FILE* file_ = nullptr;
   std::unique_ptr<ByteStreamInOutFileLE> stream_;

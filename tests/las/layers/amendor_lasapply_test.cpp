@@ -305,10 +305,22 @@ TEST(AmendorLASapply, AnInputIsNeverItsOwnLayersFile) {
   ASSERT_TRUE(add_layer(amendor, kWithheld));
   testing::internal::CaptureStderr();
   EXPECT_FALSE(amendor.open(las.c_str(), reader.get(), false, false, 4096));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "ERROR: layers file '" + las + "' would overwrite its input\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: layers file '" + las +
+                                                        "' is the input file '" + las +
+                                                        "'. refusing to overwrite it.\n");
   EXPECT_FALSE(amendor.is_open());
   EXPECT_TRUE(read_bytes_file(las) == before);
+
+  // Nor is another input of the run.
+  const std::string other = make_las(dir, "other.las", 10);
+  const std::string taken = dir.file("other.trl");
+  ASSERT_TRUE(write_bytes_file(taken, before));
+  auto other_reader = open_las(other);
+  Amendor second(&h);
+  ASSERT_TRUE(add_layer(second, kWithheld));
+  second.set_protected_files({las, taken});
+  EXPECT_FALSE(second.open(other.c_str(), other_reader.get(), false, false, 4096));
+  EXPECT_TRUE(read_bytes_file(taken) == before);
 }
 
 TEST(AmendorLASapply, AppendingAfterLoadingOneOfTwoLayersReplacesTheSecond) {
