@@ -479,9 +479,12 @@ OverageDecision::Verdict OverageDecision::mark_scratch(const LASpoint& read, LAS
         scratch.classification = U8(settings_.classification);
         scratch.extended_classification = U8(settings_.classification);
       } else {
-        const U8 original = read.classification;
-        scratch.classification = original;
-        scratch.extended_classification = original;
+        // The reader's 5-bit class, except that a LAS 1.4 class of 32 or
+        // more (5-bit class 0) stays: copying would reset it to 0.
+        scratch.classification = read.classification;
+        scratch.extended_classification = (read.is_extended() && read.extended_classification >= 32)
+                                              ? read.extended_classification
+                                              : read.classification;
       }
       break;
   }

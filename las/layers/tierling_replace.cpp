@@ -371,7 +371,16 @@ bool TierlingReplaceClassificationCompressed::record(const LASpoint& read,
                                                      const LASpoint& written) {
   if (!encoder_ || !encoder_->getByteStreamOut()) return false;
   if (excluded(read)) return true;
-  const I32 index = index_of_[written.classification];
+  // A LAS 1.4 class of 32 or more reads as legacy class 0; coding that 0
+  // would reset the class on reading, so only "unchanged" can keep it.
+  const bool wide = written.is_extended() && written.extended_classification >= 32;
+  if (wide && !(allow_unchanged_ && read.is_extended() &&
+                written.extended_classification == read.extended_classification)) {
+    print_error("classification %u cannot be stored by the layer %s\n",
+                U32(written.extended_classification), kind());
+    return false;
+  }
+  const I32 index = wide ? -1 : index_of_[written.classification];
   U32 symbol;
   if (index >= 0) {
     symbol = U32(index);
@@ -834,7 +843,18 @@ bool TierlingReplaceClassificationRaw::start_reading_values() {
 bool TierlingReplaceClassificationRaw::record(const LASpoint& read, const LASpoint& written) {
   if (!data_out()) return false;
   if (excluded(read)) return true;
-  if (!writer_.write(data_out(), written.classification)) {
+  // A LAS 1.4 class of 32 or more is stored as itself: reading leaves the
+  // point as read for any value from 32 on, so the class stays.
+  U32 value = written.classification;
+  if (written.is_extended() && written.extended_classification >= 32) {
+    if (!read.is_extended() || read.extended_classification != written.extended_classification) {
+      print_error("classification %u cannot be stored by the layer %s\n",
+                  U32(written.extended_classification), kind());
+      return false;
+    }
+    value = written.extended_classification;
+  }
+  if (!writer_.write(data_out(), value)) {
     print_error("writing layer %s data\n", kind());
     return false;
   }

@@ -232,6 +232,43 @@ TEST(TierlingReplaceClassification, ListOfTwelveWithUnchangedLeavesOthersAsRead)
   });
 }
 
+// A LAS 1.4 class of 32 or more reads as legacy class 0: a layer that
+// marks with class 0 must still leave such points unchanged, and a layer
+// that cannot say "unchanged" must refuse them rather than reset them.
+TEST(TierlingReplaceClassification, WideClassesStayAsReadOrAreRefused) {
+  Fixture f(4);
+  std::vector<Sample> reads(60), writes;
+  for (size_t i = 0; i < reads.size(); i++) {
+    reads[i].ext_class = (i % 3 == 0) ? 3 : 44;
+    reads[i].cls = reads[i].ext_class < 32 ? reads[i].ext_class : 0;
+  }
+  writes = reads;
+  for (size_t i = 0; i < writes.size(); i++) {
+    if (i % 5 == 0) writes[i].cls = writes[i].ext_class = 0;
+  }
+  TierlingReplaceClassificationCompressed layer({0}, true);
+  const std::vector<U8> bytes = write_layer(layer, f, reads, writes);
+  apply_all(bytes, f, reads, [&](size_t i, const LASpoint& p) {
+    EXPECT_EQ(p.extended_classification, writes[i].ext_class) << "point " << i;
+  });
+
+  TierlingReplaceClassificationRaw raw;
+  apply_all(write_layer(raw, f, reads, writes), f, reads, [&](size_t i, const LASpoint& p) {
+    EXPECT_EQ(p.extended_classification, writes[i].ext_class) << "raw, point " << i;
+  });
+
+  TierlingReplaceClassificationCompressed strict({0, 3}, false);
+  ByteStreamOutArrayLE out;
+  strict.set_header(&f.header);
+  ASSERT_TRUE(strict.start_writing(&out));
+  fill(f.read, reads[1]);
+  fill(f.written, reads[1]);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(strict.record(f.read, f.written));
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("classification 44 cannot be stored"),
+            std::string::npos);
+}
+
 TEST(TierlingReplaceClassification, ListsOfEverySizeRoundTrip) {
   struct Case {
     std::vector<U8> list;
@@ -938,7 +975,7 @@ std::vector<DataCase> data_cases() {
   };
 }
 
-std::vector<Sample> wide_values(size_t count, U8 only_class) {
+std::vector<Sample> wide_values(size_t count, U8 only_class, bool wide_classes) {
   std::vector<Sample> writes = varied_returns(count, 47);
   std::mt19937 rng(53);
   for (Sample& w : writes) {
@@ -947,7 +984,9 @@ std::vector<Sample> wide_values(size_t count, U8 only_class) {
     w.user_data = U8(10 + rng() % 11);
     w.Z = I32(rng());
     w.angle = I16(rng());
-    w.ext_class = U8(rng());
+    // Only the layer of LAS 1.4 attributes takes any extended class; the
+    // others get the one a reader delivers with the legacy class.
+    w.ext_class = wide_classes ? U8(rng()) : w.cls;
     w.deleted = U8(rng() & 1);
   }
   return writes;
@@ -957,7 +996,8 @@ TEST(TierlingReplaceData, TruncatedDataFailsCleanly) {
   for (const DataCase& c : data_cases()) {
     SCOPED_TRACE(c.name);
     Fixture f(4);
-    const std::vector<Sample> writes = wide_values(2000, c.only_class);
+    const std::vector<Sample> writes =
+        wide_values(2000, c.only_class, strcmp(c.name, "extended") == 0);
     const std::vector<Sample> reads = varied_returns(writes.size(), 47);
     auto layer = c.make();
     std::vector<U8> bytes = write_layer(*layer, f, reads, writes);
