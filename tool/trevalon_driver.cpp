@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "las/layers/amendor.hpp"
 #include "las/layers/lasapply.hpp"
 #include "las/layers/laswriter_deleted.hpp"
+#include "las/layers/trl_file.hpp"
 #include "proj/projection_converter.hpp"
 #include "tool/flightline_recovery.hpp"
 #include "tool/overage_decision.hpp"
@@ -89,7 +91,8 @@ class TrevalonRun {
   std::vector<F64> geo_doubles_;
   bool units_in_feet_ = false;
   bool failed_ = false;
-  std::string output_name_;  // of the output being written
+  std::string output_name_;             // of the output being written
+  std::set<std::string> layers_files_;  // written by this run
 };
 
 // Cut at the field's size and zero-padded.
@@ -169,6 +172,18 @@ int TrevalonRun::startup() {
       }
       if (options_.write_layers && readers_.is_inside()) {
         print_error("inside queries and '-otrl' cannot currently be combined.\n");
+        return 1;
+      }
+      // Layers record and replay every point of a named file, before any
+      // filter or transform: piped input has no name, and the stored and
+      // pipe-on readers filter before the layers could see the points.
+      if (options_.write_layers && readers_.is_piped()) {
+        print_error("cannot use '-otrl' for piped input\n");
+        return 1;
+      }
+      if (readers_.is_stored() || readers_.is_pipe_on()) {
+        print_error("'%s' and layers files cannot currently be combined.\n",
+                    readers_.is_stored() ? "-stored" : "-pipe_on");
         return 1;
       }
     }
@@ -275,6 +290,23 @@ std::unique_ptr<LASwriter> TrevalonRun::open_amendor(LASheader& header, const ch
       break;
   }
   if (!added) return nullptr;
+  // A layer recorded over points read without their layers must not join
+  // those layers: reading would apply it after them, to other points.
+  const char* directory = options_.apply_layers ? options_.layers_input_directory.c_str()
+                                                : options_.layers_output_directory.c_str();
+  const std::string trl_name = trl::file_name(input_name ? input_name : "", directory);
+  if (options_.apply_layers && !reader.has_layers() && platform::file_exists(trl_name.c_str())) {
+    print_error("layers of '%s' could not be applied. not adding to '%s'.\n", name,
+                trl_name.c_str());
+    print_error("opening amendor file for '%s'\n", name);
+    return nullptr;
+  }
+  // Two inputs of one run with one layers file would overwrite each other.
+  if (!layers_files_.insert(trl_name).second) {
+    print_error("layers file '%s' was already written for another input\n", trl_name.c_str());
+    print_error("opening amendor file for '%s'\n", name);
+    return nullptr;
+  }
   // Appending to the layers just applied keeps them in one file.
   amendor->set_directory(options_.apply_layers ? options_.layers_input_directory.c_str()
                                                : options_.layers_output_directory.c_str());

@@ -224,6 +224,45 @@ TEST_F(TrevalonLayers, LayersThatCannotBeUsedAreSkipped) {
   EXPECT_EQ(read_bytes_file(dir.file("s1.trl")), trl);
 }
 
+// Runs that would record a layer the file could not replay stop with exit 1
+// and leave the layers file as it was.
+TEST_F(TrevalonLayers, LayersFilesAreNeverSpoiled) {
+  ASSERT_EQ(run_tool({"-i", "s1.las", "-otrl", "-quiet", "-flag_as_withheld"}, dir.path()).code, 0);
+  std::vector<U8> cut = read_bytes_file(dir.file("s1.trl"));
+  cut.resize(cut.size() - 10);
+  ASSERT_TRUE(write_bytes_file(dir.file("s1.trl"), cut));
+  ASSERT_EQ(mkdir(dir.file("a").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(dir.file("b").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(dir.file("out").c_str(), 0700), 0);
+  ASSERT_TRUE(write_bytes_file(dir.file("a/s.las"), read_bytes_file(dir.file("s1.las"))));
+  ASSERT_TRUE(write_bytes_file(dir.file("b/s.las"), read_bytes_file(dir.file("s1.las"))));
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {"appending over layers that could not be applied",
+       {"-i", "s1.las", "-itrl", "-otrl", "-quiet"},
+       "ERROR: layers of 's1.las' could not be applied. not adding to 's1.trl'.\n"},
+      {"stored input",
+       {"-i", "s1.las", "-stored", "-otrl", "-quiet"},
+       "ERROR: '-stored' and layers files cannot currently be combined.\n"},
+      {"piped input", {"-stdin", "-otrl", "-quiet"}, "ERROR: cannot use '-otrl' for piped input\n"},
+      {"two inputs, one layers file",
+       {"-i", "a/s.las", "b/s.las", "-otrl", "-otrldir", "out", "-quiet"},
+       "ERROR: layers file 'out/s.trl' was already written for another input\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunResult r = run_tool(c.args, dir.path());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(read_bytes_file(dir.file("s1.trl")), cut);
+  }
+  // The first of the two inputs got its layers file.
+  EXPECT_EQ(num_layers_of(dir.file("out/s.trl")), 1u);
+}
+
 // With several inputs each one gets its own layers, also when recovery reads
 // every input three times.
 TEST_F(TrevalonLayers, EveryInputKeepsItsOwnLayers) {
