@@ -31,8 +31,10 @@ bool decode_rules(LASignore& rules, U32* position, U32 length, const F64* list) 
 
 Amendor::Amendor(LASheader* header) : header_(header) {}
 
+// Only a run that broke off leaves an Amendor open: its layers are not
+// complete and must not be finished into the file.
 Amendor::~Amendor() {
-  if (is_open()) close();
+  discard();
 }
 
 bool Amendor::before_open(const char* operation) const {
@@ -157,9 +159,20 @@ void Amendor::set_directory(const char* directory) {
 
 bool Amendor::open_file(bool append, bool* created) {
   *created = false;
-  if (append) file_ = platform::open_file(file_name_.c_str(), "r+b");
+  write_name_ = file_name_;
+  if (append) {
+    file_ = platform::open_file(file_name_.c_str(), "r+b");
+    // An existing file that cannot be opened is not replaced.
+    if (!file_ && platform::file_exists(file_name_.c_str())) {
+      print_error("cannot open file '%s'\n", file_name_.c_str());
+      return false;
+    }
+  }
   if (!file_) {
-    file_ = platform::open_file(file_name_.c_str(), "w+b");
+    // A new file is written under a name of its own and replaces an older
+    // one only once complete, so that a failed run keeps the old layers.
+    write_name_ = file_name_ + "." + std::to_string(platform::process_id()) + ".tmp";
+    file_ = platform::open_file(write_name_.c_str(), "w+b");
     *created = file_ != nullptr;
   }
   if (!file_) {
@@ -276,7 +289,7 @@ bool Amendor::open(const char* file_name, const LASreader* reader, bool append,
   }
   if (!ok) {
     close_file();
-    if (created_) remove(file_name_.c_str());
+    if (created_) remove(write_name_.c_str());
     return false;
   }
 
@@ -409,6 +422,11 @@ I64 Amendor::close(bool) {
   }
   close_file();
   reader_ = nullptr;
+  if (created_ && rename(write_name_.c_str(), file_name_.c_str()) != 0) {
+    print_error("cannot rename '%s' to '%s'\n", write_name_.c_str(), file_name_.c_str());
+    remove(write_name_.c_str());
+    return -1;
+  }
   return end - start_;
 }
 
@@ -418,7 +436,7 @@ void Amendor::discard() {
   reader_ = nullptr;
   if (created_) {
     close_file();
-    remove(file_name_.c_str());
+    remove(write_name_.c_str());
     return;
   }
   // The first new layer may already stand where later existing ones were,

@@ -61,8 +61,9 @@ class Amendor : public LASwriter {
                      bool update_extra_bytes = false) override;
   // Finishes the layers and the file; the number of bytes added.
   I64 close(bool update_npoints = true) override;
-  // Gives up the layers being written: a new file is removed, an existing
-  // one is cut back to the layers it had. For runs that failed.
+  // Gives up the layers being written: a new file is never put in place, an
+  // existing one is cut back to the layers it had. For runs that failed;
+  // an Amendor destroyed while still open discards too.
   void discard();
 
   bool is_open() const { return file_ != nullptr; }
@@ -82,6 +83,7 @@ class Amendor : public LASwriter {
   std::string directory_;
   std::vector<std::string> protected_;
   std::string file_name_;
+  std::string write_name_;  // file_name_, or a new file's name until it is complete
   FILE* file_ = nullptr;
   std::unique_ptr<ByteStreamInOutFileLE> stream_;
   bool created_ = false;

@@ -162,6 +162,10 @@ std::unique_ptr<LASapply> open_apply(const std::string& las, const char* directo
   return apply;
 }
 
+size_t glob_count(const std::string& pattern) {
+  return platform::glob_files(pattern).size();
+}
+
 U32 num_layers_of(const std::string& trl) {
   const std::vector<U8> bytes = read_bytes_file(trl);
   U32 n = 0;
@@ -610,16 +614,38 @@ TEST(AmendorLASapply, DiscardLeavesTheFileAsItWas) {
     }
   }
 
-  // A file the Amendor created is removed.
-  remove(trl.c_str());
-  auto reader = open_las(las);
-  LASheader h;
-  h.copy_from(reader->header);
-  Amendor fresh(&h);
-  ASSERT_TRUE(add_layer(fresh, kWithheld));
-  ASSERT_TRUE(fresh.open(las.c_str(), reader.get(), true, false, 4096));
-  fresh.discard();
-  EXPECT_FALSE(platform::file_exists(trl.c_str()));
+  // A new file replaces an older one only when complete: a discarded or
+  // abandoned run (destroyed while open) leaves the old file, or none.
+  for (bool had_file : {true, false}) {
+    for (bool abandoned : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "old file " << had_file << ", abandoned " << abandoned);
+      remove(trl.c_str());
+      if (had_file) {
+        ASSERT_TRUE(write_bytes_file(trl, two));
+      }
+      auto reader = open_las(las);
+      LASheader h;
+      h.copy_from(reader->header);
+      {
+        Amendor fresh(&h);
+        ASSERT_TRUE(add_layer(fresh, kWithheld));
+        ASSERT_TRUE(fresh.open(las.c_str(), reader.get(), false, false, 4096));
+        LASpoint scratch;
+        ASSERT_TRUE(scratch.init_items(&h, reader->point.items, &h));
+        for (int i = 0; i < 100 && reader->read_point(); i++) {
+          scratch.copy_from(reader->point);
+          ASSERT_TRUE(fresh.write_point(&scratch));
+        }
+        if (!abandoned) fresh.discard();
+      }
+      if (had_file) {
+        EXPECT_EQ(read_bytes_file(trl), two);
+      } else {
+        EXPECT_FALSE(platform::file_exists(trl.c_str()));
+      }
+      EXPECT_EQ(glob_count(dir.file("*.tmp")), 0u);
+    }
+  }
 }
 
 // Damaged layers files fail with a message and never crash; the reader
