@@ -343,15 +343,17 @@ std::unique_ptr<Tierling> read_tierling(ByteStreamIn* stream, LASheader* header)
 }
 
 std::string file_name(const std::string& input, const char* directory) {
+  const size_t slash = input.rfind('/');
+  const size_t base = (slash == std::string::npos) ? 0 : slash + 1;
   std::string name = input;
   if (directory && *directory) {
-    const size_t slash = input.rfind('/');
-    std::string joined = directory;
-    if (joined.back() != '/') joined += '/';
-    joined += (slash == std::string::npos) ? input : input.substr(slash + 1);
-    name = joined;
+    name = directory;
+    if (name.back() != '/') name += '/';
+    name += input.substr(base);
   }
-  name.erase(name.size() - std::min<size_t>(3, name.size()));
+  // Only the file's own name loses characters, never a directory.
+  const size_t own = input.size() - base;
+  name.erase(name.size() - std::min<size_t>(3, own));
   return name + "trl";
 }
 

@@ -148,6 +148,8 @@ TEST(TrlFileName, ReplacesTheEndingAndJoinsTheDirectory) {
       {"tiles/a.las", "out/", "out/a.trl"},
       {"a.las", "", "a.trl"},
       {"ab", nullptr, "trl"},
+      {"tiles/ab", "out", "out/trl"},
+      {"tiles/ab", nullptr, "tiles/trl"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(trl::file_name(c.input, c.directory), c.expected) << c.input;
