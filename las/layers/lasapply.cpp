@@ -137,10 +137,11 @@ bool LASapply::open(const char* file_name, std::unique_ptr<LASreader> reader,
   }
   layers_start_ = U64(main_.stream->tell());
   layers_end_ = layers_start_;
-  if (platform::seek(main_.file, 0, SEEK_END)) {
-    file_size_ = U64(platform::tell(main_.file));
-  }
-  if (!main_.stream->seek(I64(layers_start_))) {
+  // Layer sizes are checked against the file's size, so it must be known.
+  file_size_ = 0;
+  const I64 end = platform::seek(main_.file, 0, SEEK_END) ? platform::tell(main_.file) : -1;
+  if (end >= 0) file_size_ = U64(end);
+  if (end < I64(layers_start_) || !main_.stream->seek(I64(layers_start_))) {
     print_error("reading and checking TRL header\n");
     close_handle(&main_);
     return false;
@@ -197,8 +198,8 @@ bool LASapply::load(I32 count) {
     }
     std::unique_ptr<Tierling> layer = trl::read_tierling(stream, &header);
     // A layer must hold at least its fixed header and lie within the file.
-    if (layer &&
-        (layer->get_size() < trl::kLayerHeaderSize || layer->get_size() > file_size_ - position)) {
+    if (layer && (layer->get_size() < trl::kLayerHeaderSize || position > file_size_ ||
+                  layer->get_size() > file_size_ - position)) {
       print_error("layer %u of %u claims %" PRIu64 " bytes but the file has %" PRIu64
                   " after its start\n",
                   k + 1, wanted, layer->get_size(), file_size_ - position);
