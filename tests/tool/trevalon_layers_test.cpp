@@ -1,11 +1,8 @@
 // The built binary with layers files: what -otrl records, applied again with
 // -itrl or through LASapply, must give exactly the records that the same run
 // writes into a point file.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -21,50 +18,10 @@
 #include "las/layers/lasapply.hpp"
 #include "tests/support/las_builder.hpp"
 #include "tests/support/test_data.hpp"
+#include "tests/tool/run_tool.hpp"
 #include "tools/survey_generator.hpp"
 
-extern char** environ;
-
 namespace {
-
-struct RunResult {
-  int code = -1;
-  std::string err;
-};
-
-// Runs the tool in `dir` without a shell, standard error captured.
-RunResult run_tool(const std::vector<std::string>& args, const std::string& dir) {
-  RunResult result;
-  const std::string err_path = dir + "/stderr.txt";
-  std::vector<std::string> words = {TREVALON_BINARY};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(&w[0]);
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  char old_cwd[4096];
-  pid_t pid;
-  int rc = -1;
-  if (getcwd(old_cwd, sizeof(old_cwd)) && chdir(dir.c_str()) == 0) {
-    rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    if (chdir(old_cwd) != 0) rc = -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return result;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(err_path);
-  std::stringstream text;
-  text << err.rdbuf();
-  result.err = text.str();
-  return result;
-}
 
 std::vector<std::vector<U8>> records_of(const std::string& path) {
   U8 type;

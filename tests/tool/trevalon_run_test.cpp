@@ -1,10 +1,7 @@
 // The built binary, run as a user would: command lines with their exit codes
 // and messages, and outputs checked record by record against a model of the
 // decision written independently of the library's rasters.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -20,57 +17,10 @@
 #include "las/io/lasreader_las.hpp"
 #include "tests/support/las_builder.hpp"
 #include "tests/support/test_data.hpp"
+#include "tests/tool/run_tool.hpp"
 #include "tools/survey_generator.hpp"
 
-extern char** environ;
-
 namespace {
-
-struct RunResult {
-  int code = -1;
-  std::string err;
-};
-
-// Runs the tool without a shell; standard input from `input` when given.
-RunResult run_tool(const std::vector<std::string>& args, const std::string& dir,
-                   const std::string& input = "") {
-  RunResult result;
-  const std::string err_path = dir + "/stderr.txt";
-  const std::string in_path = dir + "/stdin.txt";
-  {
-    std::ofstream in(in_path);
-    in << input;
-  }
-  std::vector<std::string> words = {TREVALON_BINARY};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(&w[0]);
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  posix_spawn_file_actions_addopen(&actions, 0, in_path.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  // Relative names in the arguments are relative to the test's directory.
-  std::string cwd = dir;
-  pid_t pid;
-  char old_cwd[4096];
-  if (!getcwd(old_cwd, sizeof(old_cwd))) return result;
-  if (chdir(cwd.c_str()) != 0) return result;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  if (chdir(old_cwd) != 0) return result;
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return result;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(err_path);
-  std::stringstream text;
-  text << err.rdbuf();
-  result.err = text.str();
-  return result;
-}
 
 struct Record {
   I32 X, Y;
