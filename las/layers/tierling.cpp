@@ -169,22 +169,27 @@ std::string ignore_options(const LASignore& rules) {
   return text;
 }
 
+U8* bytes_of(char* text) {
+  return reinterpret_cast<U8*>(text);
+}
+const U8* bytes_of(const char* text) {
+  return reinterpret_cast<const U8*>(text);
+}
+
 // The header fields a modification mask selects, in file order. One walker
 // serves writing and reading so that the two cannot disagree.
-template <typename Visitor>
-bool visit_modifications(U32 mask, LASheader& h, Visitor& v) {
+template <typename Header, typename Visitor>
+bool visit_modifications(U32 mask, Header& h, Visitor& v) {
   if ((mask & 0x1) && !v.u16(h.file_source_ID, "file_source_ID")) return false;
   if ((mask & 0x2) && !v.u16(h.global_encoding, "global_encoding")) return false;
   if (mask & 0x8) {
     if (!v.u8(h.version_major, "version_major")) return false;
     if (!v.u8(h.version_minor, "version_minor")) return false;
   }
-  if ((mask & 0x10) &&
-      !v.bytes(reinterpret_cast<U8*>(h.system_identifier), 32, "system_identifier")) {
+  if ((mask & 0x10) && !v.bytes(bytes_of(h.system_identifier), 32, "system_identifier")) {
     return false;
   }
-  if ((mask & 0x20) &&
-      !v.bytes(reinterpret_cast<U8*>(h.generating_software), 32, "generating_software")) {
+  if ((mask & 0x20) && !v.bytes(bytes_of(h.generating_software), 32, "generating_software")) {
     return false;
   }
   if (mask & 0x40) {
@@ -254,38 +259,32 @@ struct ModificationWriter {
     print_error("writing modified %s\n", name);
     return false;
   }
-  bool u8(U8& v, const char* name) { return out->writeByte(v) || fail(name); }
-  bool u16(U16& v, const char* name) { return out->put16(v) || fail(name); }
-  bool u32(U32& v, const char* name) { return out->put32(v) || fail(name); }
-  bool u64(U64& v, const char* name) { return out->put64(v) || fail(name); }
-  bool f64(F64& v, const char* name) {
+  bool u8(const U8& v, const char* name) { return out->writeByte(v) || fail(name); }
+  bool u16(const U16& v, const char* name) { return out->put16(v) || fail(name); }
+  bool u32(const U32& v, const char* name) { return out->put32(v) || fail(name); }
+  bool u64(const U64& v, const char* name) { return out->put64(v) || fail(name); }
+  bool f64(const F64& v, const char* name) {
     return out->write64LE(reinterpret_cast<const U8*>(&v)) || fail(name);
   }
-  bool bytes(U8* v, U32 n, const char* name) { return out->writeBytes(v, n) || fail(name); }
-  bool u32_indexed(U32& v, const char* name, int i) {
+  bool bytes(const U8* v, U32 n, const char* name) { return out->writeBytes(v, n) || fail(name); }
+  bool u32_indexed(const U32& v, const char* name, int i) {
     if (out->put32(v)) return true;
     print_error("writing modified %s[%d]\n", name, i);
     return false;
   }
-  bool u64_indexed(U64& v, const char* name, int i) {
+  bool u64_indexed(const U64& v, const char* name, int i) {
     if (out->put64(v)) return true;
     print_error("writing modified %s[%d]\n", name, i);
     return false;
   }
 };
 
-// Reads into a scratch header first: a layer whose modifications end early
-// changes nothing.
+// Over the bytes of all modifications, read in one piece beforehand.
 struct ModificationReader {
   ByteStreamIn* in;
   template <typename T>
   bool value(T& v) {
-    try {
-      in->readBytes(reinterpret_cast<U8*>(&v), sizeof(T));
-      return true;
-    } catch (const EndOfData&) {
-      return false;
-    }
+    return bytes(reinterpret_cast<U8*>(&v), sizeof(T), nullptr);
   }
   bool u8(U8& v, const char*) { return value(v); }
   bool u16(U16& v, const char*) { return value(v); }
@@ -304,39 +303,8 @@ struct ModificationReader {
   bool u64_indexed(U64& v, const char*, int) { return value(v); }
 };
 
-// Copies what a modification mask can select, nothing else.
-void copy_modifiable(LASheader& to, const LASheader& from) {
-  to.file_source_ID = from.file_source_ID;
-  to.global_encoding = from.global_encoding;
-  to.version_major = from.version_major;
-  to.version_minor = from.version_minor;
-  memcpy(to.system_identifier, from.system_identifier, 32);
-  memcpy(to.generating_software, from.generating_software, 32);
-  to.file_creation_day = from.file_creation_day;
-  to.file_creation_year = from.file_creation_year;
-  to.header_size = from.header_size;
-  to.offset_to_point_data = from.offset_to_point_data;
-  to.number_of_variable_length_records = from.number_of_variable_length_records;
-  to.point_data_format = from.point_data_format;
-  to.point_data_record_length = from.point_data_record_length;
-  to.number_of_point_records = from.number_of_point_records;
-  memcpy(to.number_of_points_by_return, from.number_of_points_by_return,
-         sizeof(to.number_of_points_by_return));
-  static_cast<LASscaleOffset&>(to) = static_cast<const LASscaleOffset&>(from);
-  to.max_x = from.max_x;
-  to.min_x = from.min_x;
-  to.max_y = from.max_y;
-  to.min_y = from.min_y;
-  to.max_z = from.max_z;
-  to.min_z = from.min_z;
-  to.number_of_extended_variable_length_records = from.number_of_extended_variable_length_records;
-  to.extended_number_of_point_records = from.extended_number_of_point_records;
-  memcpy(to.extended_number_of_points_by_return, from.extended_number_of_points_by_return,
-         sizeof(to.extended_number_of_points_by_return));
-}
-
 U64 modification_bytes(U32 mask) {
-  LASheader scratch;
+  const LASheader scratch;
   ByteStreamOutNil nil;
   ModificationWriter writer{&nil};
   visit_modifications(mask, scratch, writer);
@@ -499,20 +467,23 @@ bool Tierling::write_layer_header(ByteStreamOut* stream) {
 }
 
 bool Tierling::write_modifications(ByteStreamOut* stream) const {
-  // The walker takes a mutable header; writing only reads it.
-  LASheader scratch;
-  if (header_) copy_modifiable(scratch, *header_);
+  const LASheader defaults;
   ModificationWriter writer{stream};
-  return visit_modifications(modification_mask_, scratch, writer);
+  return visit_modifications(modification_mask_, header_ ? *header_ : defaults, writer);
 }
 
 bool Tierling::read_modifications(ByteStreamIn* stream) {
-  LASheader scratch;
-  if (header_) copy_modifiable(scratch, *header_);
-  ModificationReader reader{stream};
-  if (!visit_modifications(modification_mask_, scratch, reader)) return false;
-  if (header_) copy_modifiable(*header_, scratch);
-  return true;
+  // All bytes first: a layer whose modifications end early changes nothing.
+  std::vector<U8> bytes(modification_bytes(modification_mask_));
+  try {
+    if (!bytes.empty()) stream->readBytes(bytes.data(), U32(bytes.size()));
+  } catch (const EndOfData&) {
+    return false;
+  }
+  LASheader ignored;
+  ByteStreamInArrayLE in(bytes.data(), I64(bytes.size()));
+  ModificationReader reader{&in};
+  return visit_modifications(modification_mask_, header_ ? *header_ : ignored, reader);
 }
 
 bool Tierling::read_layer_header_rest(ByteStreamIn* stream, I64 start, U64 size,
