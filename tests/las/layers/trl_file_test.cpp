@@ -316,4 +316,26 @@ TEST(TierlingRecord, UnknownCodesAreRefused) {
   EXPECT_EQ(trl::read_tierling(&in, &h), nullptr);
 }
 
+TEST(TierlingRecord, DescriptionNamesCodesMasksAndRules) {
+  LASignore rules;
+  rules.add_class(7);
+  rules.set_flags(LASignore::SINGLE | LASignore::FIRST_OF_MANY | LASignore::WITHHELD);
+  ProbeTierling layer;
+  static_cast<LASignore&>(layer) = rules;
+  layer.set_modification_mask(0x30);
+  layer.set_description("trevalon -otrl");
+  testing::internal::CaptureStderr();
+  layer.describe();
+  const std::string text = testing::internal::GetCapturedStderr();
+  for (const char* line :
+       {"  type                       8 (header)\n", "  fields                     0 (all)\n",
+        "  compression                1 (none)\n",
+        "  modification_mask         48 (system_identifier generating_software)\n",
+        "  ignore_mask            18689 -ignore_class 7 -ignore_first -ignore_withheld\n",
+        "  modification size         64\n", "  ignore size                4\n",
+        "  description size          14\n", "  description           trevalon -otrl\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << "in\n" << text;
+  }
+}
+
 }  // namespace
