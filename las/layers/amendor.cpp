@@ -330,7 +330,10 @@ bool Amendor::write_point(const LASpoint* point) {
       return false;
     }
     // Reading applies no later layer to a deleted point, so none records it.
-    if (layer.last_point_deleted()) break;
+    if (layer.last_point_deleted()) {
+      for (U32 later = k + 1; later < count; later++) layers_[later]->skip_point();
+      break;
+    }
   }
   return true;
 }

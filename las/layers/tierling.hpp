@@ -68,6 +68,9 @@ class Tierling : public LASignore {
   virtual bool record(const LASpoint& read, const LASpoint& written) = 0;
   // Only the delete layer answers true, for the point it just recorded.
   virtual bool last_point_deleted() const { return false; }
+  // A point an earlier layer deleted: the layer records nothing for it, but
+  // a layer that counts points counts it.
+  virtual void skip_point() {}
   // Ends the data, writes a buffered layer to `stream`, lets the layer update
   // the header, then patches the size and rewrites the header modifications.
   // The stream is left at its end.

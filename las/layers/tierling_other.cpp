@@ -774,6 +774,7 @@ bool TierlingAppendPointsRaw::start_writing_data(ByteStreamOut* data) {
   file_count_ = header->number_of_point_records ? U64(header->number_of_point_records)
                                                 : header->extended_number_of_point_records;
   count_ = 0;
+  stored_ = 0;
   inventory_ = LASwriterInventory();
   if (!data->put64(file_count_)) {
     print_error("writing layer %s file point count\n", kNameAppend);
@@ -787,9 +788,15 @@ bool TierlingAppendPointsRaw::start_writing_data(ByteStreamOut* data) {
   return true;
 }
 
+void TierlingAppendPointsRaw::skip_point() {
+  // A deleted point still tells where the file's own points end.
+  count_++;
+}
+
 bool TierlingAppendPointsRaw::record(const LASpoint&, const LASpoint& written) {
   inventory_.add(&written);
   if (++count_ <= file_count_) return true;
+  stored_++;
   ByteStreamOut* out = data_out();
   if (!out->writeBytes(written.point10(), 20) ||
       (written.has_gps_time && !out->write64LE(reinterpret_cast<const U8*>(&written.gps_time)))) {
@@ -802,7 +809,7 @@ bool TierlingAppendPointsRaw::record(const LASpoint&, const LASpoint& written) {
 bool TierlingAppendPointsRaw::end_writing_data() {
   ByteStreamOut* out = data_out();
   const I64 end = out->tell();
-  total_count_ = count_;
+  total_count_ = (count_ < file_count_ ? count_ : file_count_) + stored_;
   if (!out->seek(total_position_) || !out->put64(total_count_) || !out->seek(end)) {
     print_error("updating layer %s total point count\n", kNameAppend);
     return false;

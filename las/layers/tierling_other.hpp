@@ -255,6 +255,7 @@ class TierlingAppendPointsRaw : public Tierling {
   const LASwriterInventory& get_inventory() const { return inventory_; }
 
   bool record(const LASpoint& read, const LASpoint& written) override;
+  void skip_point() override;
   bool apply(LASpoint* point) override;
   bool next_appended_point(LASpoint* point) override;
 
@@ -267,7 +268,8 @@ class TierlingAppendPointsRaw : public Tierling {
  private:
   U64 file_count_ = 0;
   U64 total_count_ = 0;
-  U64 count_ = 0;  // points recorded, or appended points delivered
+  U64 count_ = 0;   // points written through the layer, or appended points delivered
+  U64 stored_ = 0;  // appended points stored
   I64 total_position_ = -1;
   LASwriterInventory inventory_;
 };

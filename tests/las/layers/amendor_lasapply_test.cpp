@@ -259,6 +259,58 @@ TEST(AmendorLASapply, AppendedPointsFollowAndMeetTheLaterLayers) {
             (std::vector<I32>{1000100, 1000102, 1000103, 1000104, 1000106, 1000107, 1000108}));
 }
 
+// A delete layer ahead of an append layer: the points it deletes are not
+// shown to the append layer but still count towards where the file's own
+// points end, so every point beyond them is stored.
+TEST(AmendorLASapply, AppendingAfterADeleteLayerStoresEveryNewPoint) {
+  TempDir dir;
+  const std::string las = make_las(dir, "a.las", 100);
+  auto reader = open_las(las);
+  LASheader header;
+  header.copy_from(reader->header);
+  {
+    FILE* file = fopen(dir.file("a.trl").c_str(), "w+b");
+    ASSERT_NE(file, nullptr);
+    ByteStreamInOutFileLE stream(file);
+    ASSERT_TRUE(trl::write_file_header(&stream, header, 2));
+    TierlingDeletePointsCompressed deleting;
+    TierlingAppendPointsRaw append;
+    deleting.set_header(&header);
+    append.set_header(&header);
+    ASSERT_TRUE(deleting.start_writing(&stream));
+    ASSERT_TRUE(append.start_writing(nullptr));
+    LASpoint p;
+    ASSERT_TRUE(p.init_items(&header, reader->point.items, &header));
+    for (int i = 0; i < 110; i++) {
+      if (i < 100) {
+        ASSERT_TRUE(reader->read_point());
+        p.copy_from(reader->point);
+      } else {
+        p.X = 1000000 + i;
+        p.gps_time = 9000.0 + i;
+      }
+      p.marked_deleted = (i % 4 == 1 && i < 100) ? 1 : 0;
+      ASSERT_TRUE(deleting.record(p, p));
+      // As the Amendor does: a deleted point is skipped by later layers.
+      if (deleting.last_point_deleted()) {
+        append.skip_point();
+      } else {
+        ASSERT_TRUE(append.record(p, p));
+      }
+    }
+    ASSERT_TRUE(deleting.done_writing(&stream));
+    ASSERT_TRUE(append.done_writing(&stream));
+    fclose(file);
+  }
+  auto apply = open_apply(las, nullptr, INT_MAX);
+  std::vector<I32> xs;
+  while (apply->read_point()) xs.push_back(apply->point.X);
+  EXPECT_FALSE(apply->failed());
+  ASSERT_EQ(xs.size(), 85u);  // 100 less 25 deleted, then all 10 new ones
+  EXPECT_EQ(xs.back(), 1000109);
+  EXPECT_EQ(xs[75], 1000100);
+}
+
 TEST(AmendorLASapply, LayersFilesGoIntoTheDirectoryUnderTheInputsName) {
   TempDir dir;
   ASSERT_EQ(mkdir(dir.file("tiles").c_str(), 0700), 0);
