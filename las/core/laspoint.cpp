@@ -167,15 +167,18 @@ LASpoint& LASpoint::copy_from(const LASpoint& other) {
   } else if (!extended_layout) {
     return *this;
   } else {
-    extended_classification = classification;
-    extended_classification_flags =
-        U8(synthetic_flag | (keypoint_flag << 1) | (withheld_flag << 2));
-    extended_return_number = return_number;
-    extended_number_of_returns = number_of_returns;
-    extended_scan_angle = I16(round_half_away(scan_angle_rank / 0.006));
+    derive_extended_from_legacy();
   }
   extended_scanner_channel = other.extended_scanner_channel;
   return *this;
+}
+
+void LASpoint::derive_extended_from_legacy() {
+  extended_classification = classification;
+  extended_classification_flags = U8(synthetic_flag | (keypoint_flag << 1) | (withheld_flag << 2));
+  extended_return_number = return_number;
+  extended_number_of_returns = number_of_returns;
+  extended_scan_angle = I16(round_half_away(scan_angle_rank / 0.006));
 }
 
 void LASpoint::set_scan_angle(F32 angle) {

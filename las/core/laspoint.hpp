@@ -111,6 +111,9 @@ class LASpoint {
   bool set_y(F64 y) { return store_coordinate(Y, scale_offset->get_Y(y)); }
   bool set_z(F64 z) { return store_coordinate(Z, scale_offset->get_Z(z)); }
   void set_scan_angle(F32 angle);
+  // The LAS 1.4 fields as a legacy point's fields say: class, flags,
+  // returns and scan angle.
+  void derive_extended_from_legacy();
   // Scan angle in degrees from whichever field the layout stores.
   F32 get_scan_angle() const {
     return extended_layout ? 0.006f * F32(extended_scan_angle) : F32(scan_angle_rank);

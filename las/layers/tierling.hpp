@@ -14,6 +14,7 @@
 #include "las/core/lasignore.hpp"
 #include "las/core/laspoint.hpp"
 #include "las/core/types.hpp"
+#include "las/io/laswriter.hpp"
 
 namespace trl {
 // Layer types.
@@ -31,6 +32,8 @@ constexpr U32 kLayerHeaderSize = 44;
 // 0 single return, 1 first of many, 2 last of many, 3 intermediate; the
 // context of most coded layers.
 U32 return_type_class(const LASpoint& point);
+// Writes the counts and bounds of the points a layer kept into the header.
+void put_inventory(LASheader* header, const LASwriterInventory& inventory);
 }  // namespace trl
 
 class Tierling : public LASignore {
@@ -65,7 +68,8 @@ class Tierling : public LASignore {
   // header plus buffer reach the TRL stream in done_writing.
   bool start_writing(ByteStreamOut* stream);
   // `read` is the point as read, `written` the point as it is to be written.
-  virtual bool record(const LASpoint& read, const LASpoint& written) = 0;
+  // Layers without per-point data record nothing.
+  virtual bool record(const LASpoint& read, const LASpoint& written);
   // Only the delete layer answers true, for the point it just recorded.
   virtual bool last_point_deleted() const { return false; }
   // A point an earlier layer deleted: the layer records nothing for it, but
@@ -83,7 +87,7 @@ class Tierling : public LASignore {
   virtual bool adjust_point(LASpoint* point);
   // Applies the layer to the next point. A layer that deletes sets the
   // point's deleted marker.
-  virtual bool apply(LASpoint* point) = 0;
+  virtual bool apply(LASpoint* point);
   // Append layers deliver their stored points after the file's own ones;
   // false when there is none (more).
   virtual bool next_appended_point(LASpoint* point);
@@ -103,9 +107,10 @@ class Tierling : public LASignore {
  protected:
   // Subclass hooks around the per-point data. The data stream is the TRL
   // stream or the layer's buffer.
-  virtual bool start_writing_data(ByteStreamOut* data) = 0;
-  virtual bool end_writing_data() = 0;
-  virtual bool start_reading_data(ByteStreamIn* data) = 0;
+  // Layers without per-point data have nothing to start or end.
+  virtual bool start_writing_data(ByteStreamOut* data);
+  virtual bool end_writing_data();
+  virtual bool start_reading_data(ByteStreamIn* data);
   // Called before the header modifications are rewritten.
   virtual void update_header(LASheader* header);
 

@@ -742,22 +742,6 @@ TierlingChangeHeader::TierlingChangeHeader()
 
 TierlingChangeHeader::~TierlingChangeHeader() = default;
 
-bool TierlingChangeHeader::start_writing_data(ByteStreamOut*) {
-  return true;
-}
-bool TierlingChangeHeader::record(const LASpoint&, const LASpoint&) {
-  return true;
-}
-bool TierlingChangeHeader::end_writing_data() {
-  return true;
-}
-bool TierlingChangeHeader::start_reading_data(ByteStreamIn*) {
-  return true;
-}
-bool TierlingChangeHeader::apply(LASpoint*) {
-  return true;
-}
-
 // ---- append points raw
 
 TierlingAppendPointsRaw::TierlingAppendPointsRaw()
@@ -818,28 +802,7 @@ bool TierlingAppendPointsRaw::end_writing_data() {
 }
 
 void TierlingAppendPointsRaw::update_header(LASheader* header) {
-  if (inventory_.number_of_point_records == 0) return;
-  const U64 n = U64(inventory_.number_of_point_records);
-  const bool fits_legacy = n <= U32_MAX && header->point_data_format <= 5;
-  header->number_of_point_records = fits_legacy ? U32(n) : 0;
-  for (int r = 0; r < 5; r++) {
-    const U64 by_return = U64(inventory_.number_of_points_by_return[r + 1]);
-    header->number_of_points_by_return[r] =
-        fits_legacy && by_return <= U32_MAX ? U32(by_return) : 0;
-  }
-  if (header->version_major > 1 || header->version_minor >= 4) {
-    header->extended_number_of_point_records = n;
-    for (int r = 0; r < 15; r++) {
-      header->extended_number_of_points_by_return[r] =
-          U64(inventory_.number_of_points_by_return[r + 1]);
-    }
-  }
-  header->min_x = header->get_x(inventory_.min_X);
-  header->max_x = header->get_x(inventory_.max_X);
-  header->min_y = header->get_y(inventory_.min_Y);
-  header->max_y = header->get_y(inventory_.max_Y);
-  header->min_z = header->get_z(inventory_.min_Z);
-  header->max_z = header->get_z(inventory_.max_Z);
+  if (inventory_.number_of_point_records > 0) trl::put_inventory(header, inventory_);
 }
 
 bool TierlingAppendPointsRaw::start_reading_data(ByteStreamIn* data) {
@@ -863,10 +826,6 @@ bool TierlingAppendPointsRaw::start_reading_data(ByteStreamIn* data) {
   return true;
 }
 
-bool TierlingAppendPointsRaw::apply(LASpoint*) {
-  return true;
-}
-
 bool TierlingAppendPointsRaw::next_appended_point(LASpoint* point) {
   const U64 stored = total_count_ > file_count_ ? total_count_ - file_count_ : 0;
   if (count_ >= stored || !data_in()) return false;
@@ -879,15 +838,8 @@ bool TierlingAppendPointsRaw::next_appended_point(LASpoint* point) {
     return data_fails(kNameAppend);
   }
   count_++;
-  if (point->extended_layout) {
-    // Only the legacy fields are stored; the extended ones follow from them.
-    point->extended_classification = point->classification;
-    point->extended_classification_flags =
-        U8(point->synthetic_flag | (point->keypoint_flag << 1) | (point->withheld_flag << 2));
-    point->extended_return_number = point->return_number;
-    point->extended_number_of_returns = point->number_of_returns;
-    point->extended_scan_angle = I16(round_half_away(point->scan_angle_rank / 0.006));
-  }
+  // Only the legacy fields are stored; the extended ones follow from them.
+  if (point->extended_layout) point->derive_extended_from_legacy();
   return true;
 }
 
@@ -909,16 +861,6 @@ bool TierlingFilter::read_specialized_header(ByteStreamIn* stream) {
   U16 offset = 0;
   return read_text(stream, &text_, kNameFilter, &offset) &&
          skip_specialized_rest(stream, offset, U32(text_.size()) + 4);
-}
-
-bool TierlingFilter::start_writing_data(ByteStreamOut*) {
-  return true;
-}
-bool TierlingFilter::record(const LASpoint&, const LASpoint&) {
-  return true;
-}
-bool TierlingFilter::end_writing_data() {
-  return true;
 }
 
 bool TierlingFilter::start_reading_data(ByteStreamIn*) {
@@ -957,16 +899,6 @@ bool TierlingTransform::read_specialized_header(ByteStreamIn* stream) {
   U16 offset = 0;
   return read_text(stream, &text_, kNameTransform, &offset) &&
          skip_specialized_rest(stream, offset, U32(text_.size()) + 4);
-}
-
-bool TierlingTransform::start_writing_data(ByteStreamOut*) {
-  return true;
-}
-bool TierlingTransform::record(const LASpoint&, const LASpoint&) {
-  return true;
-}
-bool TierlingTransform::end_writing_data() {
-  return true;
 }
 
 bool TierlingTransform::start_reading_data(ByteStreamIn*) {
@@ -1059,16 +991,6 @@ bool TierlingAddVLR::read_specialized_header(ByteStreamIn* stream) {
   return skip_specialized_rest(stream, offset_to_data, 24 + U32(length));
 }
 
-bool TierlingAddVLR::start_writing_data(ByteStreamOut*) {
-  return true;
-}
-bool TierlingAddVLR::record(const LASpoint&, const LASpoint&) {
-  return true;
-}
-bool TierlingAddVLR::end_writing_data() {
-  return true;
-}
-
 bool TierlingAddVLR::start_reading_data(ByteStreamIn*) {
   LASheader* header = get_header();
   if (!header) return true;
@@ -1079,10 +1001,6 @@ bool TierlingAddVLR::start_reading_data(ByteStreamIn*) {
                 U32(data_.size()));
     return false;
   }
-  return true;
-}
-
-bool TierlingAddVLR::apply(LASpoint*) {
   return true;
 }
 

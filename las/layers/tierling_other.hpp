@@ -231,14 +231,6 @@ class TierlingChangeHeader : public Tierling {
  public:
   TierlingChangeHeader();
   ~TierlingChangeHeader() override;
-
-  bool record(const LASpoint& read, const LASpoint& written) override;
-  bool apply(LASpoint* point) override;
-
- protected:
-  bool start_writing_data(ByteStreamOut* data) override;
-  bool end_writing_data() override;
-  bool start_reading_data(ByteStreamIn* data) override;
 };
 
 // Stores the points written beyond the point file's own count and delivers
@@ -256,7 +248,6 @@ class TierlingAppendPointsRaw : public Tierling {
 
   bool record(const LASpoint& read, const LASpoint& written) override;
   void skip_point() override;
-  bool apply(LASpoint* point) override;
   bool next_appended_point(LASpoint* point) override;
 
  protected:
@@ -283,14 +274,11 @@ class TierlingFilter : public Tierling {
 
   const std::string& get_text() const { return text_; }
 
-  bool record(const LASpoint& read, const LASpoint& written) override;
   bool apply(LASpoint* point) override;
   bool write_specialized_header(ByteStreamOut* stream) const override;
   bool read_specialized_header(ByteStreamIn* stream) override;
 
  protected:
-  bool start_writing_data(ByteStreamOut* data) override;
-  bool end_writing_data() override;
   bool start_reading_data(ByteStreamIn* data) override;
 
  private:
@@ -307,15 +295,12 @@ class TierlingTransform : public Tierling {
 
   const std::string& get_text() const { return text_; }
 
-  bool record(const LASpoint& read, const LASpoint& written) override;
   bool apply(LASpoint* point) override;
   bool done_reading() override;
   bool write_specialized_header(ByteStreamOut* stream) const override;
   bool read_specialized_header(ByteStreamIn* stream) override;
 
  protected:
-  bool start_writing_data(ByteStreamOut* data) override;
-  bool end_writing_data() override;
   bool start_reading_data(ByteStreamIn* data) override;
 
  private:
@@ -337,14 +322,10 @@ class TierlingAddVLR : public Tierling {
   U16 get_record_id() const { return record_id_; }
   const std::vector<U8>& get_data() const { return data_; }
 
-  bool record(const LASpoint& read, const LASpoint& written) override;
-  bool apply(LASpoint* point) override;
   bool write_specialized_header(ByteStreamOut* stream) const override;
   bool read_specialized_header(ByteStreamIn* stream) override;
 
  protected:
-  bool start_writing_data(ByteStreamOut* data) override;
-  bool end_writing_data() override;
   bool start_reading_data(ByteStreamIn* data) override;
 
  private:

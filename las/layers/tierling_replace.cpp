@@ -697,31 +697,7 @@ void TierlingDeletePointsCompressed::decode(LASpoint* point) {
 }
 
 void TierlingDeletePointsCompressed::update_header(LASheader* header) {
-  if (!header) return;
-  const LASwriterInventory& inv = inventory_;
-  const U64 count = U64(inv.number_of_point_records);
-  // LAS 1.4 point types and counts beyond 32 bits leave the legacy counts 0.
-  const bool las14 = header->version_minor >= 4;
-  const bool legacy = !las14 || ((header->point_data_format & 0x3F) < 6 && count <= U32_MAX);
-  auto clamp32 = [](I64 v) { return v > I64(U32_MAX) ? U32_MAX : U32(v); };
-  header->number_of_point_records = legacy ? clamp32(inv.number_of_point_records) : 0;
-  for (int i = 0; i < 5; i++) {
-    header->number_of_points_by_return[i] =
-        legacy ? clamp32(inv.number_of_points_by_return[i + 1]) : 0;
-  }
-  if (las14) {
-    header->extended_number_of_point_records = count;
-    for (int i = 0; i < 15; i++) {
-      header->extended_number_of_points_by_return[i] = U64(inv.number_of_points_by_return[i + 1]);
-    }
-  }
-  const bool none = count == 0;
-  header->max_x = none ? 0.0 : header->get_x(inv.max_X);
-  header->min_x = none ? 0.0 : header->get_x(inv.min_X);
-  header->max_y = none ? 0.0 : header->get_y(inv.max_Y);
-  header->min_y = none ? 0.0 : header->get_y(inv.min_Y);
-  header->max_z = none ? 0.0 : header->get_z(inv.max_Z);
-  header->min_z = none ? 0.0 : header->get_z(inv.min_Z);
+  if (header) trl::put_inventory(header, inventory_);
 }
 
 // ---------------------------------------------------------------- raw
