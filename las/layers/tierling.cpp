@@ -610,6 +610,38 @@ bool Tierling::read_specialized_header(ByteStreamIn* stream) {
   return skip_specialized_rest(stream, offset_to_data, 2);
 }
 
+bool Tierling::write_byte_fields(ByteStreamOut* stream, const char* kind, const U8* values,
+                                 const char* const* names, U32 count) {
+  if (!stream || !stream->put16(U16(2 + count))) {
+    print_error("writing layer %s specialized header offset_to_data\n", kind);
+    return false;
+  }
+  for (U32 i = 0; i < count; i++) {
+    if (!stream->writeByte(values[i])) {
+      print_error("writing layer %s specialized header %s\n", kind, names[i]);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Tierling::read_byte_fields(ByteStreamIn* stream, const char* kind, U8* values,
+                                const char* const* names, U32 count) {
+  U16 offset_to_data = 0;
+  if (!read_field([&] { offset_to_data = stream->get16(); }, kind, "offset_to_data")) {
+    return false;
+  }
+  if (offset_to_data < 2 + count) {
+    print_error("layer %s specialized has offset_to_data %d < %u\n", kind, offset_to_data,
+                2 + count);
+    return false;
+  }
+  for (U32 i = 0; i < count; i++) {
+    if (!read_field([&] { values[i] = U8(stream->readByte()); }, kind, names[i])) return false;
+  }
+  return skip_specialized_rest(stream, offset_to_data, 2 + count);
+}
+
 bool Tierling::skip_specialized_rest(ByteStreamIn* stream, U32 offset_to_data, U32 consumed) {
   if (offset_to_data < consumed) return false;
   if (offset_to_data == consumed) return true;

@@ -13,6 +13,7 @@
 #include "las/core/lasheader.hpp"
 #include "las/core/lasignore.hpp"
 #include "las/core/laspoint.hpp"
+#include "las/core/messages.hpp"
 #include "las/core/types.hpp"
 #include "las/io/laswriter.hpp"
 
@@ -104,10 +105,34 @@ class Tierling : public LASignore {
   virtual bool write_specialized_header(ByteStreamOut* stream) const;
   virtual bool read_specialized_header(ByteStreamIn* stream);
 
+  // A specialized header declaring more bytes than its class knows: skips
+  // the `offset_to_data - consumed` bytes that follow the known fields
+  // (`consumed` counts offset_to_data itself). False when offset_to_data is
+  // below `consumed` or the bytes are missing.
+  static bool skip_specialized_rest(ByteStreamIn* stream, U32 offset_to_data, U32 consumed);
+  // Specialized headers of offset_to_data (u16) and one-byte fields, named
+  // in messages with the layer's `kind`. Reading refuses an offset_to_data
+  // below the fields and skips what follows them.
+  static bool write_byte_fields(ByteStreamOut* stream, const char* kind, const U8* values,
+                                const char* const* names, U32 count);
+  static bool read_byte_fields(ByteStreamIn* stream, const char* kind, U8* values,
+                               const char* const* names, U32 count);
+  // Reads one field of a specialized header; the end of the data gives the
+  // field's error line.
+  template <typename Read>
+  static bool read_field(Read read, const char* kind, const char* field) {
+    try {
+      read();
+      return true;
+    } catch (const EndOfData&) {
+      print_error("reading layer %s specialized header %s\n", kind, field);
+      return false;
+    }
+  }
+
  protected:
-  // Subclass hooks around the per-point data. The data stream is the TRL
-  // stream or the layer's buffer.
-  // Layers without per-point data have nothing to start or end.
+  // Subclass hooks around the per-point data (none for layers without
+  // any). The data stream is the TRL stream or the layer's buffer.
   virtual bool start_writing_data(ByteStreamOut* data);
   virtual bool end_writing_data();
   virtual bool start_reading_data(ByteStreamIn* data);
@@ -117,12 +142,6 @@ class Tierling : public LASignore {
   bool excluded(const LASpoint& point) const { return !is_empty() && ignore(point); }
   ByteStreamOut* data_out() const { return data_out_; }
   ByteStreamIn* data_in() const { return data_in_; }
-
-  // A specialized header declaring more bytes than its class knows: skips
-  // the `offset_to_data - consumed` bytes that follow the known fields
-  // (`consumed` counts offset_to_data itself). False when offset_to_data is
-  // below `consumed` or the bytes are missing.
-  static bool skip_specialized_rest(ByteStreamIn* stream, U32 offset_to_data, U32 consumed);
 
  private:
   bool write_modifications(ByteStreamOut* stream) const;

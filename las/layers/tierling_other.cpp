@@ -10,48 +10,10 @@
 
 namespace {
 
-// Reads a field, turning the end of the data into the field's error line.
-template <typename Read>
-bool read_field(Read read, const char* layer, const char* field) {
-  try {
-    read();
-    return true;
-  } catch (const EndOfData&) {
-    print_error("reading layer %s specialized header %s\n", layer, field);
-    return false;
-  }
-}
-
 bool write_offset(ByteStreamOut* stream, U16 offset_to_data) {
   if (stream->put16(offset_to_data)) return true;
   print_error("writing layer specialized header offset_to_data\n");
   return false;
-}
-
-bool write_flag(ByteStreamOut* stream, bool value, const char* layer, const char* field) {
-  if (stream->writeByte(value ? 1 : 0)) return true;
-  print_error("writing layer %s specialized header %s\n", layer, field);
-  return false;
-}
-
-// offset_to_data and the given number of flag bytes; the caller skips the rest.
-bool read_flags(ByteStreamIn* stream, const char* layer, const char* const* names, bool* flags,
-                U32 count, U16* offset) {
-  U16& offset_to_data = *offset;
-  if (!read_field([&] { offset_to_data = stream->get16(); }, layer, "offset_to_data")) {
-    return false;
-  }
-  if (offset_to_data < 2 + count) {
-    print_error("layer %s specialized header has offset_to_data %d < %u\n", layer,
-                int(offset_to_data), 2 + count);
-    return false;
-  }
-  for (U32 i = 0; i < count; i++) {
-    U32 byte = 0;
-    if (!read_field([&] { byte = stream->readByte(); }, layer, names[i])) return false;
-    flags[i] = byte != 0;
-  }
-  return true;
 }
 
 bool format_has_rgb(U8 format) {
@@ -145,6 +107,20 @@ const char* const kNameTransform = "transform";
 const char* const kNameVLR = "add vlr";
 const char* const kByteFlagNames[] = {"uses_both_bytes", "uses_lower_byte", "zero_excluded"};
 
+// The two flags of a byte-difference coder as its layer's specialized header.
+bool write_coder_flags(ByteStreamOut* stream, const trl_detail::ByteDiffCoder& coder,
+                       const char* layer) {
+  const U8 flags[2] = {U8(coder.uses_both_bytes()), U8(coder.uses_lower_byte())};
+  return Tierling::write_byte_fields(stream, layer, flags, kByteFlagNames, 2);
+}
+
+bool read_coder_flags(ByteStreamIn* stream, trl_detail::ByteDiffCoder* coder, const char* layer) {
+  U8 flags[2];
+  if (!Tierling::read_byte_fields(stream, layer, flags, kByteFlagNames, 2)) return false;
+  coder->configure(flags[0] != 0, flags[1] != 0);
+  return true;
+}
+
 inline U32 clamp_byte(I32 v) {
   return v <= 0 ? 0u : (v >= 255 ? 255u : U32(v));
 }
@@ -169,8 +145,8 @@ bool write_text(ByteStreamOut* stream, const std::string& text, const char* laye
 bool read_text(ByteStreamIn* stream, std::string* text, const char* layer, U16* offset) {
   U16& offset_to_data = *offset;
   U16 length = 0;
-  if (!read_field([&] { offset_to_data = stream->get16(); }, layer, "offset_to_data") ||
-      !read_field([&] { length = stream->get16(); }, layer, "length")) {
+  if (!Tierling::read_field([&] { offset_to_data = stream->get16(); }, layer, "offset_to_data") ||
+      !Tierling::read_field([&] { length = stream->get16(); }, layer, "length")) {
     return false;
   }
   if (U32(offset_to_data) < U32(length) + 4) {
@@ -180,8 +156,8 @@ bool read_text(ByteStreamIn* stream, std::string* text, const char* layer, U16* 
   }
   text->assign(length, '\0');
   if (length > 0 &&
-      !read_field([&] { stream->readBytes(reinterpret_cast<U8*>(&(*text)[0]), length); }, layer,
-                  "text")) {
+      !Tierling::read_field([&] { stream->readBytes(reinterpret_cast<U8*>(&(*text)[0]), length); },
+                            layer, "text")) {
     return false;
   }
   return true;
@@ -266,20 +242,11 @@ TierlingReplaceIntensityCompressed::TierlingReplaceIntensityCompressed(bool uses
 TierlingReplaceIntensityCompressed::~TierlingReplaceIntensityCompressed() = default;
 
 bool TierlingReplaceIntensityCompressed::write_specialized_header(ByteStreamOut* stream) const {
-  return write_offset(stream, 4) &&
-         write_flag(stream, coder_.uses_both_bytes(), kNameIntensity, "uses_both_bytes") &&
-         write_flag(stream, coder_.uses_lower_byte(), kNameIntensity, "uses_lower_byte");
+  return write_coder_flags(stream, coder_, kNameIntensity);
 }
 
 bool TierlingReplaceIntensityCompressed::read_specialized_header(ByteStreamIn* stream) {
-  bool flags[2];
-  U16 offset = 0;
-  if (!read_flags(stream, kNameIntensity, kByteFlagNames, flags, 2, &offset) ||
-      !skip_specialized_rest(stream, offset, 4)) {
-    return false;
-  }
-  coder_.configure(flags[0], flags[1]);
-  return true;
+  return read_coder_flags(stream, &coder_, kNameIntensity);
 }
 
 bool TierlingReplaceIntensityCompressed::start_writing_data(ByteStreamOut* data) {
@@ -340,8 +307,9 @@ bool TierlingAddRGBRaw::get_lower_byte_zero() const {
 }
 
 bool TierlingAddRGBRaw::write_specialized_header(ByteStreamOut* stream) const {
-  return write_offset(stream, 3) &&
-         write_flag(stream, get_lower_byte_zero(), kNameRGBRaw, "lower_byte_zero");
+  static const char* const kName[] = {"lower_byte_zero"};
+  const U8 flag = U8(get_lower_byte_zero());
+  return write_byte_fields(stream, kNameRGBRaw, &flag, kName, 1);
 }
 
 bool TierlingAddRGBRaw::read_specialized_header(ByteStreamIn* stream) {
@@ -428,21 +396,16 @@ bool TierlingAddRGBCompressed::get_zero_excluded() const {
 }
 
 bool TierlingAddRGBCompressed::write_specialized_header(ByteStreamOut* stream) const {
-  return write_offset(stream, 5) && write_flag(stream, both_, kNameRGB, "uses_both_bytes") &&
-         write_flag(stream, lower_, kNameRGB, "uses_lower_byte") &&
-         write_flag(stream, get_zero_excluded(), kNameRGB, "zero_excluded");
+  const U8 flags[3] = {U8(both_), U8(lower_), U8(get_zero_excluded())};
+  return write_byte_fields(stream, kNameRGB, flags, kByteFlagNames, 3);
 }
 
 bool TierlingAddRGBCompressed::read_specialized_header(ByteStreamIn* stream) {
-  bool flags[3];
-  U16 offset = 0;
-  if (!read_flags(stream, kNameRGB, kByteFlagNames, flags, 3, &offset) ||
-      !skip_specialized_rest(stream, offset, 5)) {
-    return false;
-  }
-  both_ = flags[0];
-  lower_ = flags[1];
-  zero_excluded_ = flags[2];
+  U8 flags[3];
+  if (!read_byte_fields(stream, kNameRGB, flags, kByteFlagNames, 3)) return false;
+  both_ = flags[0] != 0;
+  lower_ = flags[1] != 0;
+  zero_excluded_ = flags[2] != 0;
   explicit_zero_ = true;
   return true;
 }
@@ -584,20 +547,11 @@ TierlingAddNIRCompressed::TierlingAddNIRCompressed(bool uses_both_bytes, bool us
 TierlingAddNIRCompressed::~TierlingAddNIRCompressed() = default;
 
 bool TierlingAddNIRCompressed::write_specialized_header(ByteStreamOut* stream) const {
-  return write_offset(stream, 4) &&
-         write_flag(stream, coder_.uses_both_bytes(), kNameNIR, "uses_both_bytes") &&
-         write_flag(stream, coder_.uses_lower_byte(), kNameNIR, "uses_lower_byte");
+  return write_coder_flags(stream, coder_, kNameNIR);
 }
 
 bool TierlingAddNIRCompressed::read_specialized_header(ByteStreamIn* stream) {
-  bool flags[2];
-  U16 offset = 0;
-  if (!read_flags(stream, kNameNIR, kByteFlagNames, flags, 2, &offset) ||
-      !skip_specialized_rest(stream, offset, 4)) {
-    return false;
-  }
-  coder_.configure(flags[0], flags[1]);
-  return true;
+  return read_coder_flags(stream, &coder_, kNameNIR);
 }
 
 bool TierlingAddNIRCompressed::start_writing_data(ByteStreamOut* data) {

@@ -427,45 +427,26 @@ TierlingReplaceUserDataCompressed::TierlingReplaceUserDataCompressed(U8 min_valu
   max_value_ = max_value;
 }
 
+namespace {
+const char* const kUserDataRange[] = {"min_value", "max_value"};
+}  // namespace
+
 bool TierlingReplaceUserDataCompressed::write_specialized_header(ByteStreamOut* stream) const {
-  if (!stream || !stream->put16(4)) {
-    print_error("writing layer %s specialized header offset_to_data\n", kind());
-    return false;
-  }
-  if (!stream->writeByte(min_value_)) {
-    print_error("writing layer %s specialized header min_value\n", kind());
-    return false;
-  }
-  if (!stream->writeByte(max_value_)) {
-    print_error("writing layer %s specialized header max_value\n", kind());
-    return false;
-  }
-  return true;
+  const U8 values[2] = {min_value_, max_value_};
+  return write_byte_fields(stream, kind(), values, kUserDataRange, 2);
 }
 
 bool TierlingReplaceUserDataCompressed::read_specialized_header(ByteStreamIn* stream) {
-  const char* field = "offset_to_data";
-  U16 offset_to_data;
-  try {
-    offset_to_data = stream->get16();
-    if (offset_to_data < 4) {
-      print_error("layer %s specialized has offset_to_data %d < 4\n", kind(), offset_to_data);
-      return false;
-    }
-    field = "min_value";
-    min_value_ = U8(stream->readByte());
-    field = "max_value";
-    max_value_ = U8(stream->readByte());
-  } catch (const EndOfData&) {
-    print_error("reading layer %s specialized header %s\n", kind(), field);
-    return false;
-  }
+  U8 values[2];
+  if (!read_byte_fields(stream, kind(), values, kUserDataRange, 2)) return false;
+  min_value_ = values[0];
+  max_value_ = values[1];
   if (min_value_ > max_value_) {
     print_error("layer %s has min_value %u above max_value %u\n", kind(), U32(min_value_),
                 U32(max_value_));
     return false;
   }
-  return skip_specialized_rest(stream, offset_to_data, 4);
+  return true;
 }
 
 bool TierlingReplaceUserDataCompressed::setup(bool encode_only) {
@@ -748,46 +729,6 @@ bool TierlingRaw::apply(LASpoint* point) {
   return true;
 }
 
-bool TierlingRaw::write_bytes_header(ByteStreamOut* stream, const U8* values,
-                                     const char* const* names, U32 count) const {
-  if (!stream || !stream->put16(U16(2 + count))) {
-    print_error("writing layer %s specialized header offset_to_data\n", kind_);
-    return false;
-  }
-  for (U32 i = 0; i < count; i++) {
-    if (!stream->writeByte(values[i])) {
-      print_error("writing layer %s specialized header %s\n", kind_, names[i]);
-      return false;
-    }
-  }
-  return true;
-}
-
-bool TierlingRaw::read_bytes_header(ByteStreamIn* stream, U8* values, const char* const* names,
-                                    U32 count) {
-  U16 offset_to_data;
-  try {
-    offset_to_data = stream->get16();
-  } catch (const EndOfData&) {
-    print_error("reading layer %s specialized header offset_to_data\n", kind_);
-    return false;
-  }
-  if (offset_to_data < 2 + count) {
-    print_error("layer %s specialized has offset_to_data %d < %u\n", kind_, offset_to_data,
-                2 + count);
-    return false;
-  }
-  for (U32 i = 0; i < count; i++) {
-    try {
-      values[i] = U8(stream->readByte());
-    } catch (const EndOfData&) {
-      print_error("reading layer %s specialized header %s\n", kind_, names[i]);
-      return false;
-    }
-  }
-  return skip_specialized_rest(stream, offset_to_data, 2 + count);
-}
-
 // ---- classification raw
 
 namespace {
@@ -801,11 +742,11 @@ TierlingReplaceClassificationRaw::TierlingReplaceClassificationRaw()
     : TierlingRaw(trl::kFieldClassification, "replace classification raw") {}
 
 bool TierlingReplaceClassificationRaw::write_specialized_header(ByteStreamOut* stream) const {
-  return write_bytes_header(stream, &max_value_bits_, kMaxValueBits, 1);
+  return write_byte_fields(stream, kind(), &max_value_bits_, kMaxValueBits, 1);
 }
 
 bool TierlingReplaceClassificationRaw::read_specialized_header(ByteStreamIn* stream) {
-  return read_bytes_header(stream, &max_value_bits_, kMaxValueBits, 1);
+  return read_byte_fields(stream, kind(), &max_value_bits_, kMaxValueBits, 1);
 }
 
 bool TierlingReplaceClassificationRaw::start_writing_values() {
@@ -870,12 +811,12 @@ bool TierlingReplaceUserDataRaw::check_settings(bool writing) const {
 bool TierlingReplaceUserDataRaw::write_specialized_header(ByteStreamOut* stream) const {
   if (!check_settings(true)) return false;
   const U8 values[2] = {few_values_, max_value_bits_};
-  return write_bytes_header(stream, values, kUserDataRawFields, 2);
+  return write_byte_fields(stream, kind(), values, kUserDataRawFields, 2);
 }
 
 bool TierlingReplaceUserDataRaw::read_specialized_header(ByteStreamIn* stream) {
   U8 values[2];
-  if (!read_bytes_header(stream, values, kUserDataRawFields, 2)) return false;
+  if (!read_byte_fields(stream, kind(), values, kUserDataRawFields, 2)) return false;
   few_values_ = values[0] ? 1 : 0;
   max_value_bits_ = values[1];
   return check_settings(false);
@@ -934,11 +875,11 @@ TierlingReplaceZRaw::TierlingReplaceZRaw(U8 max_value_bits) : TierlingReplaceZRa
 }
 
 bool TierlingReplaceZRaw::write_specialized_header(ByteStreamOut* stream) const {
-  return write_bytes_header(stream, &max_value_bits_, kMaxValueBits, 1);
+  return write_byte_fields(stream, kind(), &max_value_bits_, kMaxValueBits, 1);
 }
 
 bool TierlingReplaceZRaw::read_specialized_header(ByteStreamIn* stream) {
-  return read_bytes_header(stream, &max_value_bits_, kMaxValueBits, 1);
+  return read_byte_fields(stream, kind(), &max_value_bits_, kMaxValueBits, 1);
 }
 
 bool TierlingReplaceZRaw::start_writing_values() {

@@ -255,11 +255,6 @@ class TierlingRaw : public Tierling {
   // May throw EndOfData or DecodingError.
   virtual void read_value(ByteStreamIn* stream, LASpoint* point) = 0;
 
-  // The u8 fields after offset_to_data.
-  bool write_bytes_header(ByteStreamOut* stream, const U8* values, const char* const* names,
-                          U32 count) const;
-  bool read_bytes_header(ByteStreamIn* stream, U8* values, const char* const* names, U32 count);
-
   const char* kind() const { return kind_; }
 
  private:
