@@ -212,49 +212,66 @@ TEST(AmendorLASapply, DeletingEverySecondPointHalvesWhatIsDelivered) {
   for (size_t k = 0; k < got.size(); k++) ASSERT_TRUE(got[k] == all[2 * k]) << k;
 }
 
+// Writes a layers file for the 100 points of `las` holding an append layer
+// and a delete layer, in this order or the other, as the Amendor drives
+// them: 10 points follow the file's own, and `deleted(i)` marks points.
+void write_append_and_delete(const std::string& las, const std::string& trl, bool append_first,
+                             bool (*deleted)(int)) {
+  auto reader = open_las(las);
+  LASheader header;
+  header.copy_from(reader->header);
+  FILE* file = fopen(trl.c_str(), "w+b");
+  ASSERT_NE(file, nullptr);
+  ByteStreamInOutFileLE stream(file);
+  ASSERT_TRUE(trl::write_file_header(&stream, header, 2));
+  TierlingAppendPointsRaw append;
+  TierlingDeletePointsCompressed deleting;
+  Tierling* order[2] = {&append, &deleting};
+  if (!append_first) std::swap(order[0], order[1]);
+  for (Tierling* layer : order) layer->set_header(&header);
+  ASSERT_TRUE(order[0]->start_writing(&stream));
+  ASSERT_TRUE(order[1]->start_writing(nullptr));
+  LASpoint p;
+  ASSERT_TRUE(p.init_items(&header, reader->point.items, &header));
+  for (int i = 0; i < 110; i++) {
+    if (i < 100) {
+      ASSERT_TRUE(reader->read_point());
+      p.copy_from(reader->point);
+    } else {
+      p.X = 1000000 + i;  // stored by the append layer
+      p.gps_time = 9000.0 + i;
+    }
+    p.marked_deleted = deleted(i) ? 1 : 0;
+    ASSERT_TRUE(order[0]->record(p, p));
+    // A point the first layer deleted is skipped by the second.
+    if (order[0]->last_point_deleted()) {
+      order[1]->skip_point();
+    } else {
+      ASSERT_TRUE(order[1]->record(p, p));
+    }
+  }
+  ASSERT_TRUE(order[0]->done_writing(&stream));
+  ASSERT_TRUE(order[1]->done_writing(&stream));
+  fclose(file);
+}
+
+std::vector<I32> applied_xs(const std::string& las) {
+  auto apply = open_apply(las, nullptr, INT_MAX);
+  std::vector<I32> xs;
+  while (apply->read_point()) xs.push_back(apply->point.X);
+  EXPECT_FALSE(apply->failed());
+  EXPECT_EQ(apply->points_read, I64(xs.size()));
+  return xs;
+}
+
 // Points stored by an append layer come after the file's own and pass
 // through the layers after it, which may delete them too.
 TEST(AmendorLASapply, AppendedPointsFollowAndMeetTheLaterLayers) {
   TempDir dir;
   const std::string las = make_las(dir, "a.las", 100);
-  auto reader = open_las(las);
-  LASheader header;
-  header.copy_from(reader->header);
-  {
-    FILE* file = fopen(dir.file("a.trl").c_str(), "w+b");
-    ASSERT_NE(file, nullptr);
-    ByteStreamInOutFileLE stream(file);
-    ASSERT_TRUE(trl::write_file_header(&stream, header, 2));
-    TierlingAppendPointsRaw append;
-    TierlingDeletePointsCompressed deleting;
-    append.set_header(&header);
-    deleting.set_header(&header);
-    ASSERT_TRUE(append.start_writing(&stream));
-    ASSERT_TRUE(deleting.start_writing(nullptr));
-    LASpoint p;
-    ASSERT_TRUE(p.init_items(&header, reader->point.items, &header));
-    for (int i = 0; i < 110; i++) {
-      if (i < 100) {
-        ASSERT_TRUE(reader->read_point());
-        p.copy_from(reader->point);
-      } else {
-        p.X = 1000000 + i;  // stored by the append layer
-        p.gps_time = 9000.0 + i;
-      }
-      p.marked_deleted = (i % 4 == 1) ? 1 : 0;
-      ASSERT_TRUE(append.record(p, p));
-      ASSERT_TRUE(deleting.record(p, p));
-    }
-    ASSERT_TRUE(append.done_writing(&stream));
-    ASSERT_TRUE(deleting.done_writing(&stream));
-    fclose(file);
-  }
-  auto apply = open_apply(las, nullptr, INT_MAX);
-  std::vector<I32> xs;
-  while (apply->read_point()) xs.push_back(apply->point.X);
-  EXPECT_FALSE(apply->failed());
+  write_append_and_delete(las, dir.file("a.trl"), true, [](int i) { return i % 4 == 1; });
+  const std::vector<I32> xs = applied_xs(las);
   ASSERT_EQ(xs.size(), 82u);  // 110 less every fourth from the second
-  EXPECT_EQ(apply->points_read, 82);
   EXPECT_EQ(std::vector<I32>(xs.end() - 7, xs.end()),
             (std::vector<I32>{1000100, 1000102, 1000103, 1000104, 1000106, 1000107, 1000108}));
 }
@@ -265,47 +282,9 @@ TEST(AmendorLASapply, AppendedPointsFollowAndMeetTheLaterLayers) {
 TEST(AmendorLASapply, AppendingAfterADeleteLayerStoresEveryNewPoint) {
   TempDir dir;
   const std::string las = make_las(dir, "a.las", 100);
-  auto reader = open_las(las);
-  LASheader header;
-  header.copy_from(reader->header);
-  {
-    FILE* file = fopen(dir.file("a.trl").c_str(), "w+b");
-    ASSERT_NE(file, nullptr);
-    ByteStreamInOutFileLE stream(file);
-    ASSERT_TRUE(trl::write_file_header(&stream, header, 2));
-    TierlingDeletePointsCompressed deleting;
-    TierlingAppendPointsRaw append;
-    deleting.set_header(&header);
-    append.set_header(&header);
-    ASSERT_TRUE(deleting.start_writing(&stream));
-    ASSERT_TRUE(append.start_writing(nullptr));
-    LASpoint p;
-    ASSERT_TRUE(p.init_items(&header, reader->point.items, &header));
-    for (int i = 0; i < 110; i++) {
-      if (i < 100) {
-        ASSERT_TRUE(reader->read_point());
-        p.copy_from(reader->point);
-      } else {
-        p.X = 1000000 + i;
-        p.gps_time = 9000.0 + i;
-      }
-      p.marked_deleted = (i % 4 == 1 && i < 100) ? 1 : 0;
-      ASSERT_TRUE(deleting.record(p, p));
-      // As the Amendor does: a deleted point is skipped by later layers.
-      if (deleting.last_point_deleted()) {
-        append.skip_point();
-      } else {
-        ASSERT_TRUE(append.record(p, p));
-      }
-    }
-    ASSERT_TRUE(deleting.done_writing(&stream));
-    ASSERT_TRUE(append.done_writing(&stream));
-    fclose(file);
-  }
-  auto apply = open_apply(las, nullptr, INT_MAX);
-  std::vector<I32> xs;
-  while (apply->read_point()) xs.push_back(apply->point.X);
-  EXPECT_FALSE(apply->failed());
+  write_append_and_delete(las, dir.file("a.trl"), false,
+                          [](int i) { return i % 4 == 1 && i < 100; });
+  const std::vector<I32> xs = applied_xs(las);
   ASSERT_EQ(xs.size(), 85u);  // 100 less 25 deleted, then all 10 new ones
   EXPECT_EQ(xs.back(), 1000109);
   EXPECT_EQ(xs[75], 1000100);
