@@ -294,12 +294,7 @@ bool Amendor::open(const char* file_name, const LASreader* reader, bool append,
   }
 
   start_ = platform::tell(file_);
-  x_scale_factor = header_->x_scale_factor;
-  y_scale_factor = header_->y_scale_factor;
-  z_scale_factor = header_->z_scale_factor;
-  x_offset = header_->x_offset;
-  y_offset = header_->y_offset;
-  z_offset = header_->z_offset;
+  static_cast<LASscaleOffset&>(*this) = *header_;
   expected_ = header_->number_of_point_records ? I64(header_->number_of_point_records)
                                                : I64(header_->extended_number_of_point_records);
   point_count = expected_;
@@ -359,12 +354,7 @@ bool Amendor::update_header(const LASheader* header, bool, bool) {
     h.number_of_point_records = header->number_of_point_records;
     h.point_data_format = header->point_data_format;
     h.point_data_record_length = header->point_data_record_length;
-    h.x_scale_factor = header->x_scale_factor;
-    h.y_scale_factor = header->y_scale_factor;
-    h.z_scale_factor = header->z_scale_factor;
-    h.x_offset = header->x_offset;
-    h.y_offset = header->y_offset;
-    h.z_offset = header->z_offset;
+    static_cast<LASscaleOffset&>(h) = *header;
     memcpy(h.number_of_points_by_return, header->number_of_points_by_return,
            sizeof(h.number_of_points_by_return));
     h.max_x = header->max_x;
